@@ -1,0 +1,43 @@
+#include "cards/cardlog.h"
+
+#include <QByteArray>
+#include <QDebug>
+
+namespace {
+
+QByteArray head(const char *card, const char *operation)
+{
+    return QByteArray("error: ") + card + ' ' + operation;
+}
+
+QByteArray overflowText(const char *card, const char *operation, const char *name)
+{
+    return head(card, operation) + ",freq overflow, " + name + " = ";
+}
+
+} // namespace
+
+void CardLog::notOpened(const char *card, const char *operation)
+{
+    qCritical() << (head(card, operation) + ", card not opened").constData();
+}
+
+void CardLog::queryFailed(const char *card, const char *operation, int value)
+{
+    qCritical() << (head(card, operation) + " Query failed, val =  ").constData() << value;
+}
+
+void CardLog::queryFailed(const char *card, const char *operation, double value)
+{
+    qCritical() << (head(card, operation) + " Query failed, val =  ").constData() << value;
+}
+
+void CardLog::overflow(const char *card, const char *operation, const char *name, int value)
+{
+    qCritical() << overflowText(card, operation, name).constData() << value;
+}
+
+void CardLog::overflow(const char *card, const char *operation, const char *name, unsigned value)
+{
+    qCritical() << overflowText(card, operation, name).constData() << value;
+}

@@ -1,0 +1,51 @@
+#include "cards/feexchange.h"
+
+#include <QByteArray>
+#include <QDebug>
+
+#include <cstdio>
+
+int FeExchange::run(UartAgent &uart, const Dialect &dialect, quint8 command, quint8 code,
+                    quint32 value, quint8 channel, quint8 (&recvBuf)[UartAgent::RecvBufSize],
+                    quint32 &recvLen)
+{
+    const FeFrame::Bytes frame =
+        FeFrame::build(command, code, value, channel, dialect.requestLayout(code));
+    if (dialect.logsRequest) {
+        qDebug() << "createCmd ucbuf"
+                 << QByteArray(reinterpret_cast<const char *>(frame.data()), FeFrame::Size)
+                        .toHex(' ');
+    }
+
+    const int ret = uart.sendRecv(frame.data(), FeFrame::Size, recvBuf, &recvLen, 1000);
+    if (ret != UartAgent::Success) {
+        qCritical() << (QByteArray(dialect.module) + "::lSetInterface").constData() << "Ret error:"
+                    << ret;
+        return ExchangeFailed;
+    }
+
+    switch (FeFrame::check(recvBuf, recvLen, code)) {
+    case FeFrame::Check::BadLength:
+        qDebug("LModule::lSetInterface: m_RecvLen error %d\n", int(recvLen));
+        return BadLength;
+    case FeFrame::Check::WrongCode:
+        std::printf("LModule::RFInterface: Parameter error %02X %02X\n", recvBuf[2], code);
+        return WrongCode;
+    case FeFrame::Check::Ok:
+        break;
+    }
+
+    if (command != FeFrame::QueryCommand)
+        return 1;
+
+    qDebug("%s %02X %02X %02X %02X\n",
+           (QByteArray(dialect.module) + "::lQueryGetParameterValue").constData(), recvBuf[3],
+           recvBuf[4], recvBuf[5], recvBuf[6]);
+    if (FeFrame::statusFailed(recvBuf)) {
+        if (dialect.statusOnStdout)
+            std::printf("error, uart replay failed code=%02x\n", recvBuf[1]);
+        else
+            qCritical() << "error, uart replay failed code=%02x\n" << int(recvBuf[1]);
+    }
+    return FeFrame::decode(recvBuf, dialect.replyLayout(recvBuf[2]));
+}

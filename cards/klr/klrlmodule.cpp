@@ -1,0 +1,101 @@
+#include "cards/klr/klrlmodule.h"
+
+#include "cards/klr/klrframe.h"
+
+#include <QByteArray>
+#include <QDebug>
+#include <QSerialPort>
+#include <QThread>
+
+namespace {
+constexpr int ValueOutOfRange = -2;
+constexpr unsigned long SetSettleMs = 100; // the card takes a set command this long
+} // namespace
+
+KLRLModule::KLRLModule() = default;
+KLRLModule::~KLRLModule() = default;
+
+int KLRLModule::lOpenUart(QString portName)
+{
+    m_Uart.openPort(portName, 115200, QSerialPort::Data8, QSerialPort::NoParity,
+                    QSerialPort::OneStop, QSerialPort::NoFlowControl);
+    return 1;
+}
+
+int KLRLModule::lSetInterface(quint8 command, quint8 code, int value, int channel)
+{
+    qDebug() << "lSetInterface cmd = " << int(command) << " param_code =" << uint(code)
+             << " param_val = " << value << "ch =" << channel;
+    const KLRFrame::Bytes frame = KLRFrame::build(code, quint32(value), quint8(channel));
+    qDebug() << "createCmd ucbuf"
+             << QByteArray(reinterpret_cast<const char *>(frame.data()), KLRFrame::Size).toHex(' ');
+
+    if (command == SetCommand) {
+        const int ret = m_Uart.sendRecvCapped(frame.data(), KLRFrame::Size, m_RecvBuf,
+                                              RecvBufSize, &m_RecvLen, 0);
+        QThread::msleep(SetSettleMs);
+        return ret;
+    }
+
+    // The agent leaves the length alone when nothing arrives; starting from 0
+    // makes a missing reply fail the length check instead of decoding the
+    // previous query's reply again.
+    m_RecvLen = 0;
+    const int ret = m_Uart.sendRecvCapped(frame.data(), KLRFrame::Size, m_RecvBuf, RecvBufSize,
+                                          &m_RecvLen, 1000);
+    if (ret != UartAgent::Success) {
+        qDebug() << "KLRLModule::lSetInterface" << "Ret error:" << ret;
+        return -1;
+    }
+    if (m_RecvLen != KLRFrame::Size) {
+        qDebug("LModule::lSetInterface: m_RecvLen error %d\n", int(m_RecvLen));
+        return ValueOutOfRange;
+    }
+    qDebug("%s %02X %02X %02X %02X\n", "KLRLModule::lQueryGetParameterValue", m_RecvBuf[3],
+           m_RecvBuf[4], m_RecvBuf[5], m_RecvBuf[6]);
+    return KLRFrame::decode(m_RecvBuf);
+}
+
+int KLRLModule::lSetFreq(int freq, int channel)
+{
+    if (quint32(freq) - 20000u > 5980000u) {
+        qDebug() << "error: lSetFreq param val overflow";
+        return ValueOutOfRange;
+    }
+    return lSetInterface(SetCommand, KLRFrame::SetFreq, freq, channel);
+}
+
+int KLRLModule::lSetWorkMode(int mode, int channel)
+{
+    if (quint32(mode) > 1u) {
+        qDebug() << "error:" << "KLRLModule::lSetWorkMode" << "param val overflow";
+        return ValueOutOfRange;
+    }
+    return lSetInterface(SetCommand, KLRFrame::SetWorkMode, mode, channel);
+}
+
+int KLRLModule::lSetRFAtten(int att, int channel)
+{
+    return lSetInterface(SetCommand, KLRFrame::SetRFAtten, att, channel);
+}
+
+int KLRLModule::lSetIFAtten(int att, int channel)
+{
+    return lSetInterface(SetCommand, KLRFrame::SetIFAtten, att, channel);
+}
+
+int KLRLModule::lSetIFBand(int band, int channel)
+{
+    if (band < 2 || band > 3) {
+        qDebug() << "error:" << "KLRLModule::lSetIFBand" << "param val overflow";
+        return ValueOutOfRange;
+    }
+    return lSetInterface(SetCommand, KLRFrame::SetIFBand, band, channel);
+}
+
+int KLRLModule::lGetFreq(int channel) { return lSetInterface(QueryCommand, KLRFrame::GetFreq, 0, channel); }
+int KLRLModule::lGetWorkMode(int channel) { return lSetInterface(QueryCommand, KLRFrame::GetWorkMode, 0, channel); }
+int KLRLModule::lGetRFAtten(int channel) { return lSetInterface(QueryCommand, KLRFrame::GetRFAtten, 0, channel); }
+int KLRLModule::lGetIFAtten(int channel) { return lSetInterface(QueryCommand, KLRFrame::GetIFAtten, 0, channel); }
+int KLRLModule::lGetWarning(int channel) { return lSetInterface(QueryCommand, KLRFrame::GetWarning, 0, channel); }
+int KLRLModule::lGetBandwidth(int channel) { return lSetInterface(QueryCommand, KLRFrame::GetBandwidth, 0, channel); }

@@ -1,0 +1,128 @@
+#include "serial/uartagent.h"
+
+#include "serial/portname.h"
+
+#include <QDebug>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+UartAgent::UartAgent() = default;
+
+UartAgent::~UartAgent()
+{
+    qDebug() << "~UartAgent close";
+    if (m_IsOpen) {
+        m_SerialPort.close();
+        m_IsOpen = false;
+        m_RecvData = QByteArray();
+        qDebug() << "close uart" << m_PortName << " sucess";
+    }
+}
+
+void UartAgent::openPort(QString portName, int baudRate, int dataBits, int parity, int stopBits,
+                         int flowControl)
+{
+    if (portName.isEmpty())
+        return;
+    m_PortName = portName;
+    if (baudRate < 1 || baudRate > 460800)
+        return;
+
+    m_BaudRate = baudRate;
+    m_DataBits = dataBits;
+    m_Parity = parity;
+    m_StopBits = stopBits;
+    m_FlowControl = flowControl;
+
+    if (m_SerialPort.isOpen()) {
+        m_SerialPort.clear(QSerialPort::AllDirections);
+        m_SerialPort.close();
+    }
+
+    m_SerialPort.setPortName(PortName::normalized(m_PortName));
+    if (!m_SerialPort.open(QIODevice::ReadWrite)) {
+        qDebug() << "open uart" << m_PortName << "failed";
+        m_IsOpen = false;
+        return;
+    }
+
+    const bool configured =
+        m_SerialPort.setBaudRate(m_BaudRate, QSerialPort::AllDirections)
+        && m_SerialPort.setDataBits(static_cast<QSerialPort::DataBits>(m_DataBits))
+        && m_SerialPort.setParity(static_cast<QSerialPort::Parity>(m_Parity))
+        && m_SerialPort.setStopBits(static_cast<QSerialPort::StopBits>(m_StopBits))
+        && m_SerialPort.setFlowControl(static_cast<QSerialPort::FlowControl>(m_FlowControl));
+    if (configured)
+        qDebug() << "open uart" << m_PortName << "sucess";
+    m_IsOpen = true;
+}
+
+bool UartAgent::writeRequest(const quint8 *request, int count)
+{
+    // A port that is not open cannot take the request; report it as an
+    // incomplete write without making QIODevice complain on its own.
+    const qint64 written = m_SerialPort.isOpen()
+        ? m_SerialPort.write(reinterpret_cast<const char *>(request), count)
+        : -1;
+    if (written != count) {
+        qDebug() << "error: uart send not finished\n.";
+        return false;
+    }
+    return true;
+}
+
+bool UartAgent::waitAndRead(quint32 timeoutMs)
+{
+    m_RecvData.clear();
+    // One wait, one read: the answer is what has arrived when the first bytes
+    // are signalled. QSerialPort also flushes the pending request while it waits.
+    const int wait = static_cast<int>(std::min<quint32>(timeoutMs, INT_MAX));
+    if (!m_SerialPort.waitForReadyRead(wait))
+        return false;
+    m_RecvData = m_SerialPort.readAll();
+    return true;
+}
+
+int UartAgent::sendRecv(const quint8 *request, int count, quint8 (&recvBuf)[RecvBufSize],
+                        quint32 *recvLen, quint32 timeoutMs)
+{
+    if (!writeRequest(request, count))
+        return WriteIncomplete;
+    if (timeoutMs == 0)
+        return Success;
+
+    if (waitAndRead(timeoutMs)) {
+        const int n = std::min(m_RecvData.size(), int(RecvBufSize));
+        std::memcpy(recvBuf, m_RecvData.constData(), size_t(n));
+    }
+    if (m_RecvData.isEmpty()) {
+        qDebug() << "error: uart RF recv error, recv len == 0";
+        return NothingReceived;
+    }
+    if (recvLen)
+        *recvLen = quint32(m_RecvData.size());
+    return Success;
+}
+
+int UartAgent::sendRecvCapped(const quint8 *request, int count, quint8 *recvBuf, quint32 capacity,
+                              quint32 *recvLen, quint32 timeoutMs)
+{
+    if (!writeRequest(request, count))
+        return WriteIncomplete;
+    if (timeoutMs == 0) {
+        const bool ready1 = m_SerialPort.waitForBytesWritten(1000);
+        qDebug() << "ready1 = " << ready1;
+        return Success;
+    }
+
+    if (waitAndRead(timeoutMs)) {
+        const quint32 n = std::min(quint32(m_RecvData.size()), capacity);
+        if (n > 0 && recvBuf)
+            std::memcpy(recvBuf, m_RecvData.constData(), n);
+        if (recvLen)
+            *recvLen = quint32(m_RecvData.size());
+    }
+    return Success;
+}

@@ -1,0 +1,32 @@
+#ifndef RFCARDPARSER_H
+#define RFCARDPARSER_H
+
+#include <QObject>
+
+namespace Corvane {
+class Module;
+}
+
+// The settings kept between runs: card model and port in the framework's
+// "system" module, and ten texts for each of the four channels.
+class RFCardParser : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int ChannelCount = 4;
+
+    static RFCardParser *instance();
+    ~RFCardParser() override;
+
+    void init();
+
+    Corvane::Module *channelModules[ChannelCount] = {};
+    Corvane::Module *systemModule = nullptr;
+
+private:
+    RFCardParser() = default;
+    void initChannelDefaults();
+};
+
+#endif // RFCARDPARSER_H
