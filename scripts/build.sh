@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Configures and builds rfcard into build/ (or the folder given as $BUILD_DIR).
+# Extra arguments go to the CMake configure step.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build="${BUILD_DIR:-build}"
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+cmake --build "$build" -j2

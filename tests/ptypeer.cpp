@@ -1,0 +1,104 @@
+#include "ptypeer.h"
+
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+PtyPeer::PtyPeer(int frameSize, Script script)
+    : m_FrameSize(frameSize), m_Script(std::move(script))
+{
+    char name[256] = {};
+    if (openpty(&m_Master, &m_Slave, name, nullptr, nullptr) != 0)
+        throw std::runtime_error("openpty failed");
+    // Raw from the start, so nothing is echoed before the tool sets the line
+    // up. The slave descriptor stays open for the peer's whole life, so the
+    // master never sees a hang-up when the tool closes its side.
+    termios tio{};
+    tcgetattr(m_Slave, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(m_Slave, TCSANOW, &tio);
+    m_Path = QString::fromLocal8Bit(name);
+    m_Thread = std::thread([this] { serve(); });
+}
+
+PtyPeer::~PtyPeer()
+{
+    m_Stop = true;
+    m_Thread.join();
+    ::close(m_Master);
+    ::close(m_Slave);
+}
+
+QList<QByteArray> PtyPeer::frames() const
+{
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    return m_Frames;
+}
+
+void PtyPeer::clearFrames()
+{
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    m_Frames.clear();
+}
+
+QByteArray PtyPeer::leftover() const
+{
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    return m_Pending;
+}
+
+bool PtyPeer::waitForFrames(int n, int timeoutMs) const
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (frames().size() < n) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+void PtyPeer::serve()
+{
+    while (!m_Stop) {
+        pollfd p{ m_Master, POLLIN, 0 };
+        if (::poll(&p, 1, 20) <= 0 || !(p.revents & POLLIN))
+            continue;
+        char buf[256];
+        const ssize_t n = ::read(m_Master, buf, sizeof buf);
+        if (n <= 0) {
+            QThread::msleep(5);
+            continue;
+        }
+        QList<QByteArray> complete;
+        {
+            std::lock_guard<std::mutex> lock(m_Mutex);
+            m_Pending.append(buf, int(n));
+            while (m_Pending.size() >= m_FrameSize) {
+                complete.append(m_Pending.left(m_FrameSize));
+                m_Pending.remove(0, m_FrameSize);
+            }
+        }
+        for (const QByteArray &frame : complete) {
+            const Reply reply = m_Script(frame);
+            {
+                std::lock_guard<std::mutex> lock(m_Mutex);
+                m_Frames.append(frame);
+            }
+            if (!reply.bytes.isEmpty())
+                (void)::write(m_Master, reply.bytes.constData(), size_t(reply.bytes.size()));
+            if (!reply.second.isEmpty()) {
+                QThread::msleep(ulong(reply.pauseMs));
+                (void)::write(m_Master, reply.second.constData(), size_t(reply.second.size()));
+            }
+        }
+    }
+}

@@ -1,0 +1,55 @@
+#ifndef PTYPEER_H
+#define PTYPEER_H
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+// Plays a card on the master side of a pseudo-terminal: every request frame
+// the tool writes to the slave is recorded and answered by a script.
+class PtyPeer
+{
+public:
+    struct Reply
+    {
+        QByteArray bytes;        // written in one go (nothing: no answer)
+        QByteArray second;       // written after pauseMs, if not empty
+        int pauseMs = 0;
+    };
+    using Script = std::function<Reply(const QByteArray &frame)>;
+
+    PtyPeer(int frameSize, Script script);
+    ~PtyPeer();
+
+    QString path() const { return m_Path; }
+    QList<QByteArray> frames() const;
+    void clearFrames();
+    // Bytes written to the line outside whole frames (should stay empty).
+    QByteArray leftover() const;
+    // Waits until n frames were seen (or the time is up).
+    bool waitForFrames(int n, int timeoutMs = 3000) const;
+
+    static Reply silent() { return Reply(); }
+    static Reply answer(const QByteArray &bytes) { return Reply{ bytes, QByteArray(), 0 }; }
+
+private:
+    void serve();
+
+    int m_FrameSize;
+    Script m_Script;
+    int m_Master = -1;
+    int m_Slave = -1;
+    QString m_Path;
+    mutable std::mutex m_Mutex;
+    QList<QByteArray> m_Frames;
+    QByteArray m_Pending;
+    std::atomic<bool> m_Stop{ false };
+    std::thread m_Thread;
+};
+
+#endif // PTYPEER_H

@@ -1,0 +1,53 @@
+#include "toolrun.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QProcess>
+
+ToolRun::ToolRun()
+{
+    QFile::copy(QStringLiteral(RFCARD_BIN), exe());
+}
+
+QString ToolRun::exe() const
+{
+    return m_Dir.filePath(QStringLiteral("rfcard"));
+}
+
+ToolRun::Result ToolRun::run(const QStringList &args, const QString &workingDir) const
+{
+    QProcess p;
+    p.setWorkingDirectory(workingDir.isEmpty() ? m_Dir.path() : workingDir);
+    p.start(exe(), args);
+    p.waitForFinished(60000);
+    Result r;
+    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+bool ToolRun::hasSettings() const
+{
+    return QFile::exists(m_Dir.filePath(QStringLiteral("rfcard.json")));
+}
+
+QJsonObject ToolRun::settings() const
+{
+    QFile f(m_Dir.filePath(QStringLiteral("rfcard.json")));
+    if (!f.open(QIODevice::ReadOnly))
+        return QJsonObject();
+    return QJsonDocument::fromJson(f.readAll()).object();
+}
+
+QString ToolRun::stored(const QString &module, const QString &key) const
+{
+    return settings().value(module).toObject().value(key).toString();
+}
+
+void ToolRun::writeSettings(const QByteArray &content) const
+{
+    QFile f(m_Dir.filePath(QStringLiteral("rfcard.json")));
+    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    f.write(content);
+}

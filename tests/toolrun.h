@@ -1,0 +1,36 @@
+#ifndef TOOLRUN_H
+#define TOOLRUN_H
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// The real rfcard executable, copied into a temporary directory of its own
+// (it keeps rfcard.json beside itself), and run like an operator would.
+class ToolRun
+{
+public:
+    struct Result
+    {
+        int status = -1;
+        QByteArray out;
+        QByteArray err;
+    };
+
+    ToolRun();
+    QString dir() const { return m_Dir.path(); }
+    QString exe() const;
+    Result run(const QStringList &args, const QString &workingDir = QString()) const;
+
+    bool hasSettings() const;
+    QJsonObject settings() const; // rfcard.json as parsed
+    QString stored(const QString &module, const QString &key) const;
+    void writeSettings(const QByteArray &content) const;
+
+private:
+    QTemporaryDir m_Dir;
+};
+
+#endif // TOOLRUN_H
