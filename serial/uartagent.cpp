@@ -63,9 +63,15 @@ bool UartAgent::writeRequest(const quint8 *request, int count)
 {
     // A port that is not open cannot take the request; report it as an
     // incomplete write without making QIODevice complain on its own.
-    const qint64 written = m_SerialPort.isOpen()
-        ? m_SerialPort.write(reinterpret_cast<const char *>(request), count)
-        : -1;
+    if (!m_SerialPort.isOpen()) {
+        qDebug() << "error: uart send not finished\n.";
+        return false;
+    }
+    // Whatever is waiting on the line now (a reply that came after its
+    // command had timed out, an unasked-for answer to a set command) belongs
+    // to no request; left there it would be read as the answer to this one.
+    m_SerialPort.clear(QSerialPort::Input);
+    const qint64 written = m_SerialPort.write(reinterpret_cast<const char *>(request), count);
     if (written != count) {
         qDebug() << "error: uart send not finished\n.";
         return false;

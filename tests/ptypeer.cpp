@@ -102,3 +102,29 @@ void PtyPeer::serve()
         }
     }
 }
+
+namespace CardReply {
+
+QByteArray fe(quint8 code, QByteArray value, quint8 status)
+{
+    value = value.leftJustified(4, '\0', true);
+    QByteArray r;
+    r.append(char(0xFE)).append(char(status)).append(char(code)).append(value);
+    r.append(char(0)).append(char(0)).append(char(0xFA));
+    return r;
+}
+
+QByteArray klr(quint8 code, QByteArray value)
+{
+    value = value.leftJustified(4, '\0', true);
+    QByteArray r;
+    r.append('{').append(char(code)).append(char(0)).append(value).append('}');
+    return r;
+}
+
+QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
+}
+
+} // namespace CardReply

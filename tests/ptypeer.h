@@ -53,3 +53,12 @@ private:
 };
 
 #endif // PTYPEER_H
+
+// Reply frames as the cards write them.
+namespace CardReply {
+// A 10-byte JQ/VN reply: status, echoed code and value bytes 3..6.
+QByteArray fe(quint8 code, QByteArray value = QByteArray(4, '\0'), quint8 status = 0);
+// An 8-byte KLR reply with its reply code and value bytes 3..6.
+QByteArray klr(quint8 code, QByteArray value = QByteArray(4, '\0'));
+QByteArray hex(const char *text);
+} // namespace CardReply

@@ -1,0 +1,63 @@
+#include "protocolcase.h"
+
+#include "capture.h"
+
+#include <QtTest>
+
+ScriptedCard::ScriptedCard(int frameSize)
+    : m_Peer(frameSize, [this](const QByteArray &) {
+          std::lock_guard<std::mutex> lock(m_Mutex);
+          return m_Next;
+      })
+{
+}
+
+void ScriptedCard::answer(const PtyPeer::Reply &reply)
+{
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    m_Next = reply;
+}
+
+void runProtocolTable(ScriptedCard &card, const std::vector<ProtocolCase> &rows)
+{
+    QList<QByteArray> expectedFrames;
+    for (const ProtocolCase &row : rows) {
+        card.answer(row.reply);
+        const int before = card.peer().frames().size();
+        int result = 0;
+        QByteArray printed;
+        QStringList log;
+        {
+            LogCapture capture;
+            StdoutCapture out;
+            result = row.call();
+            // Let the tail of a split reply arrive before the next row.
+            if (!row.reply.second.isEmpty())
+                QThread::msleep(ulong(row.reply.pauseMs + 100));
+            printed = out.text();
+            log = capture.lines();
+        }
+        const QByteArray what = QByteArray(row.name) + " (printed: " + printed + ", log: "
+            + log.join(QLatin1String(" | ")).toUtf8() + ")";
+        QVERIFY2(result == row.result,
+                 (what + " result " + QByteArray::number(result)).constData());
+        if (row.stdoutText)
+            QVERIFY2(printed.contains(row.stdoutText), what.constData());
+        else
+            QVERIFY2(printed.isEmpty(), what.constData());
+        if (row.logText) {
+            bool found = false;
+            for (const QString &line : log)
+                found = found || line.contains(QString::fromUtf8(row.logText));
+            QVERIFY2(found, what.constData());
+        }
+        if (!row.frame.isEmpty()) {
+            expectedFrames.append(row.frame);
+            QVERIFY2(card.peer().waitForFrames(before + 1), what.constData());
+            QVERIFY2(card.peer().frames().constLast().toHex(' ') == row.frame.toHex(' '),
+                     (what + " sent " + card.peer().frames().constLast().toHex(' ')).constData());
+        }
+    }
+    QCOMPARE(card.peer().frames(), expectedFrames);
+    QCOMPARE(card.peer().leftover(), QByteArray());
+}
