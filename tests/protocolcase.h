@@ -4,6 +4,7 @@
 #include "ptypeer.h"
 
 #include <QByteArray>
+#include <QMap>
 #include <QString>
 
 #include <functional>
@@ -43,3 +44,35 @@ private:
 void runProtocolTable(ScriptedCard &card, const std::vector<ProtocolCase> &rows);
 
 #endif // PROTOCOLCASE_H
+
+// A card that answers like the real one: JQ/VN frames are echoed with status
+// 0 and the value set for their code; KLR queries get their reply code and
+// value, KLR set commands no answer.
+class EchoCard
+{
+public:
+    explicit EchoCard(int frameSize);
+    void setValue(quint8 code, const QByteArray &value);
+    PtyPeer &peer() { return m_Peer; }
+
+private:
+    PtyPeer::Reply reply(const QByteArray &frame);
+
+    int m_FrameSize;
+    std::mutex m_Mutex;
+    QMap<quint8, QByteArray> m_Values;
+    PtyPeer m_Peer;
+};
+
+// One row of a card table: a card operation, the frames it must send (in
+// order), its result, and a line expected in the log.
+struct CardCase
+{
+    const char *name;
+    std::function<bool()> call;
+    QList<QByteArray> frames;
+    bool result;
+    const char *logText = nullptr;
+};
+
+void runCardTable(PtyPeer &peer, const std::vector<CardCase> &rows);
