@@ -1,0 +1,171 @@
+// rfcard-sim: plays one card of a family on a pseudo-terminal (or on a real
+// serial device), so that rfcard and the scripts around it can be tried and
+// tested without hardware.
+
+#include "sim/serialline.h"
+#include "sim/simcard.h"
+#include "sim/simfaults.h"
+#include "sim/simserver.h"
+#ifndef Q_OS_WIN
+#include "sim/ptyline.h"
+#endif
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+std::atomic<bool> stopRequested{ false };
+
+void onSignal(int)
+{
+    stopRequested = true;
+}
+
+[[noreturn]] void fail(const QString &message)
+{
+    std::fprintf(stderr, "rfcard-sim: %s\n", qPrintable(message));
+    std::exit(2);
+}
+
+int number(const QCommandLineParser &parser, const QString &name)
+{
+    bool ok = false;
+    const int v = parser.value(name).toInt(&ok, 0);
+    if (!ok)
+        fail(QStringLiteral("--%1 needs a whole number, got \"%2\"").arg(name, parser.value(name)));
+    return v;
+}
+
+double decimal(const QCommandLineParser &parser, const QString &name)
+{
+    bool ok = false;
+    const double v = parser.value(name).toDouble(&ok);
+    if (!ok)
+        fail(QStringLiteral("--%1 needs a number, got \"%2\"").arg(name, parser.value(name)));
+    return v;
+}
+
+// Read-only values given on the command line, for the families that have them.
+void applyReadOnlyValues(const QCommandLineParser &parser, SimCard &card)
+{
+    const SimCard::Family f = card.family();
+    auto onlyFor = [&](const char *option, bool applies) {
+        if (parser.isSet(QLatin1String(option)) && !applies)
+            std::fprintf(stderr, "rfcard-sim: --%s does not apply to the %s family, ignored\n",
+                         option, qPrintable(SimCard::familyName(f)));
+        return parser.isSet(QLatin1String(option)) && applies;
+    };
+    if (onlyFor("temp", f != SimCard::Family::KLR))
+        card.setEverywhere("temp", quint32(qRound(decimal(parser, QStringLiteral("temp")) * 10)));
+    if (onlyFor("power", f == SimCard::Family::JQ))
+        card.setEverywhere("power", quint32(qRound(decimal(parser, QStringLiteral("power")) * 100)));
+    if (onlyFor("type", f == SimCard::Family::VN))
+        card.setEverywhere("type", quint32(number(parser, QStringLiteral("type"))));
+    if (onlyFor("warning", f == SimCard::Family::KLR))
+        card.setEverywhere("warning", quint32(number(parser, QStringLiteral("warning"))));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("rfcard-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.0.2"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Plays an RF frequency-conversion card on a pseudo-terminal for rfcard.\n"
+        "Prints the device to give to rfcard --com as its first line of output."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOptions({
+        { QStringLiteral("family"), QStringLiteral("Card family: jq (JQ5140, JQ5120), vn (VN2810), klr (KLR620)."), QStringLiteral("jq|vn|klr") },
+        { QStringLiteral("link"), QStringLiteral("Also make a symbolic link PATH to the device."), QStringLiteral("PATH") },
+        { QStringLiteral("port"), QStringLiteral("Serve on this existing serial device instead of a pseudo-terminal."), QStringLiteral("NAME") },
+        { QStringLiteral("state"), QStringLiteral("Keep the card's settings in this JSON file between runs."), QStringLiteral("FILE") },
+        { QStringLiteral("fault"), QStringLiteral("Misbehave: no-reply, short, long, wrong-code, status51, status53, split or garbage; with :CODE only for that parameter code. Repeatable; the first that matches applies."), QStringLiteral("KIND[:CODE]") },
+        { QStringLiteral("trace"), QStringLiteral("Print every frame received and sent on standard error.") },
+        { QStringLiteral("baud-timing"), QStringLiteral("Answer no sooner than a real 115200 baud 8N1 line would.") },
+        { QStringLiteral("delay"), QStringLiteral("Wait this long before every answer."), QStringLiteral("MS"), QStringLiteral("0") },
+        { QStringLiteral("split-pause"), QStringLiteral("Pause between the parts of a split answer."), QStringLiteral("MS"), QStringLiteral("50") },
+        { QStringLiteral("unplug-after"), QStringLiteral("Vanish (close the device) after this many requests."), QStringLiteral("N"), QStringLiteral("0") },
+        { QStringLiteral("temp"), QStringLiteral("Temperature in degrees (jq, vn)."), QStringLiteral("C") },
+        { QStringLiteral("power"), QStringLiteral("Input power in dB (jq)."), QStringLiteral("DB") },
+        { QStringLiteral("type"), QStringLiteral("Card type value (vn)."), QStringLiteral("N") },
+        { QStringLiteral("warning"), QStringLiteral("Warning status (klr)."), QStringLiteral("N") },
+    });
+    parser.process(app);
+
+    SimCard::Family family;
+    if (!SimCard::parseFamily(parser.value(QStringLiteral("family")), family))
+        fail(QStringLiteral("--family must be jq, vn or klr"));
+    SimCard card(family);
+
+    SimFaults faults;
+    for (const QString &spec : parser.values(QStringLiteral("fault"))) {
+        QString error;
+        if (!faults.add(spec, &error))
+            fail(error);
+    }
+
+    SimServer::Options options;
+    options.trace = parser.isSet(QStringLiteral("trace"));
+    options.baudTiming = parser.isSet(QStringLiteral("baud-timing"));
+    options.delayMs = number(parser, QStringLiteral("delay"));
+    options.splitPauseMs = number(parser, QStringLiteral("split-pause"));
+    options.unplugAfter = number(parser, QStringLiteral("unplug-after"));
+    options.statePath = parser.value(QStringLiteral("state"));
+    SimServer server(card, faults, options);
+    if (!options.statePath.isEmpty()) {
+        QString error;
+        if (!server.loadState(&error))
+            fail(QStringLiteral("cannot use state file %1: %2").arg(options.statePath, error));
+    }
+    applyReadOnlyValues(parser, card);
+
+    std::unique_ptr<SimLine> line;
+    QString error;
+    if (parser.isSet(QStringLiteral("port"))) {
+        auto serial = std::make_unique<SerialLine>(parser.value(QStringLiteral("port")));
+        if (!serial->open(&error))
+            fail(QStringLiteral("cannot open %1: %2").arg(parser.value(QStringLiteral("port")), error));
+        line = std::move(serial);
+    } else {
+#ifndef Q_OS_WIN
+        auto pty = std::make_unique<PtyLine>();
+        if (!pty->open(&error))
+            fail(QStringLiteral("cannot create a pseudo-terminal: %1").arg(error));
+        line = std::move(pty);
+#else
+        fail(QStringLiteral("no pseudo-terminals here: give --port with one end of a null-modem pair"));
+#endif
+    }
+
+    const QString link = parser.value(QStringLiteral("link"));
+    if (!link.isEmpty()) {
+        if (QFileInfo(link).isSymLink())
+            QFile::remove(link);
+        if (!QFile::link(line->deviceName(), link))
+            fail(QStringLiteral("cannot make the link %1").arg(link));
+    }
+
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+    std::printf("%s\n", qPrintable(line->deviceName()));
+    std::fflush(stdout);
+
+    server.serve(*line, stopRequested);
+
+    if (!link.isEmpty())
+        QFile::remove(link);
+    return 0;
+}

@@ -1,0 +1,131 @@
+#include "sim/simserver.h"
+
+#include "sim/simline.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QSaveFile>
+#include <QThread>
+#include <QTime>
+
+#include <cstdio>
+
+namespace {
+
+// At 115200 baud, 8N1, a byte takes ten bit times on the wire.
+constexpr qint64 ByteMicros = 10 * 1000000 / 115200;
+
+} // namespace
+
+SimServer::SimServer(SimCard &card, const SimFaults &faults, const Options &options)
+    : m_Card(card), m_Faults(faults), m_Options(options)
+{
+}
+
+int SimServer::serve(SimLine &line, const std::atomic<bool> &stop)
+{
+    QByteArray buffer;
+    int requests = 0;
+    while (!stop) {
+        bool lost = false;
+        buffer += line.read(100, lost);
+        if (lost) {
+            trace("--", QByteArray(), QStringLiteral("line lost"));
+            break;
+        }
+        QByteArray frame;
+        bool garbage = false;
+        while (m_Card.takeFrame(buffer, frame, garbage)) {
+            if (garbage) {
+                trace("rx", frame, QStringLiteral("no frame start, dropped"));
+                continue;
+            }
+            handleFrame(line, frame);
+            ++requests;
+            if (m_Options.unplugAfter > 0 && requests >= m_Options.unplugAfter) {
+                trace("--", QByteArray(), QStringLiteral("unplugged"));
+                line.unplug();
+                return requests;
+            }
+        }
+    }
+    return requests;
+}
+
+void SimServer::handleFrame(SimLine &line, const QByteArray &frame)
+{
+    const SimCard::Response r = m_Card.handle(frame);
+    trace("rx", frame, r.note);
+    if (r.changed && !m_Options.statePath.isEmpty()) {
+        QString error;
+        if (!saveState(&error))
+            std::fprintf(stderr, "rfcard-sim: cannot save state: %s\n", qPrintable(error));
+    }
+    if (!r.valid)
+        return;
+
+    const bool fe = m_Card.family() != SimCard::Family::KLR;
+    const SimFaults::Plan plan = m_Faults.apply(r.code, r.reply, fe, m_Card.frameSize());
+    if (plan.first.isEmpty() && plan.second.isEmpty()) {
+        if (!plan.note.isEmpty())
+            trace("--", QByteArray(), plan.note);
+        return;
+    }
+    qint64 delay = qint64(m_Options.delayMs) * 1000;
+    if (m_Options.baudTiming)
+        delay += ByteMicros * (frame.size() + plan.first.size() + plan.second.size());
+    pause(delay);
+    line.write(plan.first);
+    trace("tx", plan.first, plan.note);
+    if (!plan.second.isEmpty()) {
+        pause(qint64(m_Options.splitPauseMs) * 1000);
+        line.write(plan.second);
+        trace("tx", plan.second, plan.note);
+    }
+}
+
+void SimServer::pause(qint64 microseconds) const
+{
+    if (microseconds > 0)
+        QThread::usleep(ulong(microseconds));
+}
+
+void SimServer::trace(const char *direction, const QByteArray &bytes, const QString &note) const
+{
+    if (!m_Options.trace)
+        return;
+    const QByteArray time = QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")).toLatin1();
+    std::fprintf(stderr, "%s %s %s%s%s\n", time.constData(), direction,
+                 bytes.toHex(' ').constData(), note.isEmpty() ? "" : "  | ",
+                 note.toUtf8().constData());
+    std::fflush(stderr);
+}
+
+bool SimServer::loadState(QString *error)
+{
+    QFile file(m_Options.statePath);
+    if (!file.exists())
+        return true;
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = file.errorString();
+        return false;
+    }
+    QJsonParseError parseError;
+    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &parseError);
+    if (!doc.isObject()) {
+        *error = parseError.errorString();
+        return false;
+    }
+    return m_Card.fromJson(doc.object(), error);
+}
+
+bool SimServer::saveState(QString *error) const
+{
+    QSaveFile file(m_Options.statePath);
+    if (!file.open(QIODevice::WriteOnly)
+        || file.write(QJsonDocument(m_Card.toJson()).toJson()) < 0 || !file.commit()) {
+        *error = file.errorString();
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,47 @@
+#ifndef SIMSERVER_H
+#define SIMSERVER_H
+
+#include "sim/simcard.h"
+#include "sim/simfaults.h"
+
+#include <QString>
+
+#include <atomic>
+
+class SimLine;
+
+// Serves one simulated card on one line: reads request frames, lets the card
+// answer, bends the answer as the faults say, and keeps the state file.
+class SimServer
+{
+public:
+    struct Options
+    {
+        bool trace = false;
+        bool baudTiming = false;
+        int delayMs = 0;        // extra delay before every answer
+        int splitPauseMs = 50;  // pause between the two parts of a split answer
+        int unplugAfter = 0;    // requests after which the line goes away (0: never)
+        QString statePath;
+    };
+
+    SimServer(SimCard &card, const SimFaults &faults, const Options &options);
+
+    // Serves until `stop` is set or the line is lost; returns the number of
+    // requests handled.
+    int serve(SimLine &line, const std::atomic<bool> &stop);
+
+    bool loadState(QString *error);
+    bool saveState(QString *error) const;
+
+private:
+    void handleFrame(SimLine &line, const QByteArray &frame);
+    void trace(const char *direction, const QByteArray &bytes, const QString &note) const;
+    void pause(qint64 microseconds) const;
+
+    SimCard &m_Card;
+    const SimFaults &m_Faults;
+    Options m_Options;
+};
+
+#endif // SIMSERVER_H
