@@ -1,0 +1,30 @@
+#ifndef SIMPROCESS_H
+#define SIMPROCESS_H
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+// A running rfcard-sim, traced, for one test.
+class SimProcess
+{
+public:
+    explicit SimProcess(const QStringList &args);
+    ~SimProcess();
+
+    QString device() const { return m_Device; }
+    // Stops the simulator and returns its trace.
+    QByteArray stop();
+    // What the card understood, request by request ("set freq ch1 = 1500000"),
+    // and the raw request frames, from the trace.
+    static QStringList notes(const QByteArray &trace);
+    static QStringList requests(const QByteArray &trace);
+
+private:
+    QProcess m_Process;
+    QString m_Device;
+    QByteArray m_Trace;
+};
+
+#endif // SIMPROCESS_H
