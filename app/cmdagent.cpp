@@ -137,6 +137,13 @@ void CmdAgent::process(QCoreApplication &app)
     parser.process(app);
     if (parser.optionNames().isEmpty())
         parser.showHelp(1);
+    const int status = dispatch();
+    if (status != 0)
+        std::exit(status);
+}
+
+int CmdAgent::dispatch()
+{
     qDebug() << "cmd ======= " << parser.optionNames();
 
     const QString cardName = mergeCard();
@@ -151,7 +158,7 @@ void CmdAgent::process(QCoreApplication &app)
         if (ch < 0 || ch >= ChannelCount) {
             std::fprintf(stderr, "error: --ch must be 0 to 3, got \"%s\"\n",
                          chText.toLocal8Bit().constData());
-            std::exit(1);
+            return 1;
         }
         mergeFreq(ch);
         mergeGain(ch);
@@ -169,6 +176,7 @@ void CmdAgent::process(QCoreApplication &app)
         openCard(cardName, portName);
         printReport(readAllParams(cardName, ch));
     }
+    return 0;
 }
 
 void CmdAgent::printReport(const QVariantMap &report) const

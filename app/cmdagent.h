@@ -29,6 +29,9 @@ public:
 
     void init();
     void process(QCoreApplication &app);
+    // One run on a parsed command line that holds at least one option; the
+    // exit status the process should end with when not 0.
+    int dispatch();
     void openCard(QString cardName, QString portName);
 
     QString mergeCard();

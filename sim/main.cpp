@@ -92,10 +92,11 @@ int main(int argc, char *argv[])
         { QStringLiteral("link"), QStringLiteral("Also make a symbolic link PATH to the device."), QStringLiteral("PATH") },
         { QStringLiteral("port"), QStringLiteral("Serve on this existing serial device instead of a pseudo-terminal."), QStringLiteral("NAME") },
         { QStringLiteral("state"), QStringLiteral("Keep the card's settings in this JSON file between runs."), QStringLiteral("FILE") },
-        { QStringLiteral("fault"), QStringLiteral("Misbehave: no-reply, short, long, wrong-code, status51, status53, split or garbage; with :CODE only for that parameter code. Repeatable; the first that matches applies."), QStringLiteral("KIND[:CODE]") },
+        { QStringLiteral("fault"), QStringLiteral("Misbehave: no-reply, short, long, wrong-code, status51, status53, split, garbage or late; with :CODE only for that parameter code. Repeatable; the first that matches applies."), QStringLiteral("KIND[:CODE]") },
         { QStringLiteral("trace"), QStringLiteral("Print every frame received and sent on standard error.") },
         { QStringLiteral("baud-timing"), QStringLiteral("Answer no sooner than a real 115200 baud 8N1 line would.") },
         { QStringLiteral("delay"), QStringLiteral("Wait this long before every answer."), QStringLiteral("MS"), QStringLiteral("0") },
+        { QStringLiteral("late-ms"), QStringLiteral("How late a \"late\" fault answers."), QStringLiteral("MS"), QStringLiteral("1100") },
         { QStringLiteral("split-pause"), QStringLiteral("Pause between the parts of a split answer."), QStringLiteral("MS"), QStringLiteral("50") },
         { QStringLiteral("unplug-after"), QStringLiteral("Vanish (close the device) after this many requests."), QStringLiteral("N"), QStringLiteral("0") },
         { QStringLiteral("temp"), QStringLiteral("Temperature in degrees (jq, vn)."), QStringLiteral("C") },
@@ -116,6 +117,8 @@ int main(int argc, char *argv[])
         if (!faults.add(spec, &error))
             fail(error);
     }
+
+    faults.setLateMs(number(parser, QStringLiteral("late-ms")));
 
     SimServer::Options options;
     options.trace = parser.isSet(QStringLiteral("trace"));

@@ -13,6 +13,7 @@ const struct
     { "long", SimFaults::Kind::Long },         { "wrong-code", SimFaults::Kind::WrongCode },
     { "status51", SimFaults::Kind::Status51 }, { "status53", SimFaults::Kind::Status53 },
     { "split", SimFaults::Kind::Split },       { "garbage", SimFaults::Kind::Garbage },
+    { "late", SimFaults::Kind::Late },
 };
 
 quint8 feCheck(const QByteArray &f)
@@ -133,6 +134,10 @@ SimFaults::Plan SimFaults::apply(quint8 code, const QByteArray &reply, bool fe,
     case Kind::Garbage:
         plan.first = garbage(frameSize);
         plan.note = QStringLiteral("fault garbage");
+        break;
+    case Kind::Late:
+        plan.delayMs = m_LateMs;
+        plan.note = QStringLiteral("fault late, %1 ms").arg(m_LateMs);
         break;
     }
     return plan;

@@ -10,7 +10,7 @@
 class SimFaults
 {
 public:
-    enum class Kind { NoReply, Short, Long, WrongCode, Status51, Status53, Split, Garbage };
+    enum class Kind { NoReply, Short, Long, WrongCode, Status51, Status53, Split, Garbage, Late };
 
     struct Fault
     {
@@ -23,11 +23,14 @@ public:
     {
         QByteArray first;
         QByteArray second; // written after a pause when not empty
+        int delayMs = 0;   // extra wait before answering
         QString note;      // empty when no fault applied
     };
 
     bool add(const QString &spec, QString *error);
     bool isEmpty() const { return m_Faults.isEmpty(); }
+    // How late a "late" answer comes.
+    void setLateMs(int ms) { m_LateMs = ms; }
     static QStringList kindNames();
 
     // The answer to send for a request with parameter code `code`, given the
@@ -36,6 +39,7 @@ public:
 
 private:
     QVector<Fault> m_Faults;
+    int m_LateMs = 1100;
 };
 
 #endif // SIMFAULTS_H

@@ -71,7 +71,7 @@ void SimServer::handleFrame(SimLine &line, const QByteArray &frame)
             trace("--", QByteArray(), plan.note);
         return;
     }
-    qint64 delay = qint64(m_Options.delayMs) * 1000;
+    qint64 delay = qint64(m_Options.delayMs + plan.delayMs) * 1000;
     if (m_Options.baudTiming)
         delay += ByteMicros * (frame.size() + plan.first.size() + plan.second.size());
     pause(delay);

@@ -5,10 +5,42 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QLockFile>
 #include <QSaveFile>
 #include <QTextCodec>
 
+#include <cstdio>
+
 namespace Corvane {
+
+namespace {
+
+QString absolute(const QString &path)
+{
+    return QFileInfo(path).absoluteFilePath();
+}
+
+void warn(const QString &text)
+{
+    std::fprintf(stderr, "warning: %s\n", text.toLocal8Bit().constData());
+}
+
+// The first entry that is not what the file layout promises, if any.
+QString typeProblem(const QJsonObject &root)
+{
+    for (auto m = root.constBegin(); m != root.constEnd(); ++m) {
+        if (!m.value().isObject())
+            return QStringLiteral("module \"%1\" is not an object").arg(m.key());
+        const QJsonObject module = m.value().toObject();
+        for (auto k = module.constBegin(); k != module.constEnd(); ++k) {
+            if (!k.value().isString())
+                return QStringLiteral("\"%1\" of module \"%2\" is not a text").arg(k.key(), m.key());
+        }
+    }
+    return QString();
+}
+
+} // namespace
 
 Core *Core::Instance()
 {
@@ -39,16 +71,51 @@ QString Core::unicode(const char *gbkText) const
     return QString::fromLocal8Bit(gbkText);
 }
 
+Core::FileContent Core::readFile(const QString &path)
+{
+    FileContent content;
+    QFile file(path);
+    if (!file.exists())
+        return content;
+    if (!file.open(QIODevice::ReadOnly)) {
+        content.problem = QStringLiteral("cannot be read: %1").arg(file.errorString());
+        return content;
+    }
+    content.keepAsBad = true;
+    if (file.size() > MaxFileSize) {
+        content.problem = QStringLiteral("larger than %1 bytes").arg(MaxFileSize);
+        return content;
+    }
+    const QByteArray bytes = file.readAll();
+    if (bytes.trimmed().isEmpty()) {
+        content.problem = QStringLiteral("empty");
+        return content;
+    }
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError) {
+        content.problem = QStringLiteral("not JSON: %1 at byte %2").arg(error.errorString()).arg(error.offset);
+        return content;
+    }
+    if (!doc.isObject()) {
+        content.problem = QStringLiteral("not a JSON object");
+        return content;
+    }
+    // Whatever is sound in a partly damaged file is still used.
+    content.root = doc.object();
+    content.problem = typeProblem(content.root);
+    content.keepAsBad = !content.problem.isEmpty();
+    return content;
+}
+
 void Core::init(const QString &fileName)
 {
     m_FileName = fileName;
-    m_FileRoot = QJsonObject();
-
-    QFile file(fileName);
-    if (file.open(QIODevice::ReadOnly)) {
-        const QJsonDocument doc = QJsonDocument::fromJson(file.readAll());
-        if (doc.isObject())
-            m_FileRoot = doc.object();
+    const FileContent content = readFile(fileName);
+    m_FileRoot = content.root;
+    if (!content.problem.isEmpty()) {
+        warn(QStringLiteral("settings file \"%1\" %2; defaults are used for what cannot be read")
+                 .arg(absolute(fileName), content.problem));
     }
     for (Module *module : qAsConst(m_Modules))
         applyStoredTexts(module);
@@ -74,19 +141,43 @@ void Core::applyStoredTexts(Module *module) const
     module->setStored(stored);
 }
 
+QJsonObject Core::merged(QJsonObject root) const
+{
+    // On top of the file as it is now: the texts this run set, and every
+    // declared key the file does not hold yet (so the file shows them all).
+    for (const Module *module : qAsConst(m_Modules)) {
+        QJsonObject object = root.value(module->name()).toObject();
+        const QMap<QString, QString> texts = module->snapshot();
+        for (auto it = texts.constBegin(); it != texts.constEnd(); ++it) {
+            if (!object.value(it.key()).isString() || module->changed().contains(it.key()))
+                object.insert(it.key(), it.value());
+        }
+        root.insert(module->name(), object);
+    }
+    return root;
+}
+
 bool Core::saveConfig(bool force)
 {
     Q_UNUSED(force)
     if (m_FileName.isEmpty())
         return false;
 
-    QJsonObject root = m_FileRoot;
-    for (const Module *module : qAsConst(m_Modules)) {
-        QJsonObject object = root.value(module->name()).toObject();
-        const QMap<QString, QString> texts = module->snapshot();
-        for (auto it = texts.constBegin(); it != texts.constEnd(); ++it)
-            object.insert(it.key(), it.value());
-        root.insert(module->name(), object);
+    QLockFile lock(m_FileName + QStringLiteral(".lock"));
+    lock.setStaleLockTime(30000);
+    if (!lock.tryLock(LockWaitMs)) {
+        warn(QStringLiteral("cannot lock \"%1.lock\" within %2 s; saving without the lock, "
+                            "settings of a run saving at the same time may be lost")
+                 .arg(absolute(m_FileName))
+                 .arg(LockWaitMs / 1000));
+    }
+
+    const FileContent current = readFile(m_FileName);
+    if (current.keepAsBad) {
+        const QString bad = m_FileName + QStringLiteral(".bad");
+        QFile::remove(bad);
+        if (QFile::rename(m_FileName, bad))
+            warn(QStringLiteral("the damaged settings file was kept as \"%1\"").arg(absolute(bad)));
     }
 
     // QSaveFile writes a temporary file and renames it over the old one only
@@ -94,11 +185,10 @@ bool Core::saveConfig(bool force)
     // half-written configuration behind.
     QSaveFile file(m_FileName);
     if (!file.open(QIODevice::WriteOnly)
-        || file.write(QJsonDocument(root).toJson(QJsonDocument::Indented)) < 0
+        || file.write(QJsonDocument(merged(current.root)).toJson(QJsonDocument::Indented)) < 0
         || !file.commit()) {
-        qWarning("warning: cannot save settings to \"%s\": %s",
-                 qPrintable(QFileInfo(m_FileName).absoluteFilePath()),
-                 qPrintable(file.errorString()));
+        warn(QStringLiteral("cannot save settings to \"%1\": %2")
+                 .arg(absolute(m_FileName), file.errorString()));
         return false;
     }
     return true;

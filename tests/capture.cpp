@@ -61,20 +61,22 @@ int LogCapture::indexOf(const QString &text, int from) const
     return -1;
 }
 
-StdoutCapture::StdoutCapture()
+StdoutCapture::StdoutCapture(int fd) : m_Fd(fd)
 {
     std::fflush(stdout);
-    char name[] = "/tmp/rfcard-stdout-XXXXXX";
+    std::fflush(stderr);
+    char name[] = "/tmp/rfcard-capture-XXXXXX";
     m_File = ::mkstemp(name);
     ::unlink(name);
-    m_Saved = ::dup(STDOUT_FILENO);
-    ::dup2(m_File, STDOUT_FILENO);
+    m_Saved = ::dup(m_Fd);
+    ::dup2(m_File, m_Fd);
 }
 
 StdoutCapture::~StdoutCapture()
 {
     std::fflush(stdout);
-    ::dup2(m_Saved, STDOUT_FILENO);
+    std::fflush(stderr);
+    ::dup2(m_Saved, m_Fd);
     ::close(m_Saved);
     ::close(m_File);
 }
@@ -82,6 +84,7 @@ StdoutCapture::~StdoutCapture()
 QByteArray StdoutCapture::text()
 {
     std::fflush(stdout);
+    std::fflush(stderr);
     QByteArray all;
     char buf[4096];
     ssize_t n;

@@ -21,16 +21,17 @@ private:
     QtMessageHandler m_Previous;
 };
 
-// Redirects the process's standard output (C stdio and the descriptor) into
-// a temporary file while it lives; text() gives what was written.
+// Redirects the process's standard output (or, given 2, its standard error)
+// into a temporary file while it lives; text() gives what was written.
 class StdoutCapture
 {
 public:
-    StdoutCapture();
+    explicit StdoutCapture(int fd = 1);
     ~StdoutCapture();
     QByteArray text();
 
 private:
+    int m_Fd;
     int m_Saved = -1;
     int m_File = -1;
 };

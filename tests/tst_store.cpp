@@ -137,9 +137,84 @@ private slots:
     void failedSaveIsReported()
     {
         Core::Instance()->init(QStringLiteral("/nonexistent-rfcard-dir/rfcard.json"));
-        LogCapture log;
+        StdoutCapture err(2);
         QVERIFY(!Core::Instance()->saveConfig(false));
-        QVERIFY(log.contains(QStringLiteral("/nonexistent-rfcard-dir/rfcard.json")));
+        const QByteArray text = err.text();
+        QVERIFY2(text.contains("warning: cannot save settings to \"/nonexistent-rfcard-dir/rfcard.json\""), text.constData());
+    }
+
+    // A file that cannot be understood is reported when it is loaded, and kept
+    // as rfcard.json.bad when the save replaces it.
+    void damagedFileIsReportedAndKept_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("problem");
+        QTest::newRow("empty") << QByteArray("  \n") << "empty";
+        QTest::newRow("not json") << QByteArray("freq=1000\n") << "not JSON";
+        QTest::newRow("truncated") << QByteArray(R"({"damaged c": {"k": "x")") << "not JSON";
+        QTest::newRow("binary junk") << QByteArray("\x00\xff\xfe\x01junk", 8) << "not JSON";
+        QTest::newRow("array") << QByteArray("[1, 2]") << "not a JSON object";
+        QTest::newRow("module not object") << QByteArray(R"({"damaged c": 5})") << "module \"damaged c\" is not an object";
+        QTest::newRow("key not text") << QByteArray(R"({"damaged c": {"k": "kept", "n": null}})") << "\"n\" of module \"damaged c\" is not a text";
+        QTest::newRow("huge") << QByteArray(int(Core::MaxFileSize) + 1, ' ') << "larger than";
+    }
+    void damagedFileIsReportedAndKept()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, problem);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("rfcard.json"));
+        write(path, content);
+        static Module *module = nullptr;
+        if (!module) {
+            module = new Module(QStringLiteral("damaged c"));
+            module->init(QStringLiteral("k"), QStringLiteral("default"));
+            Core::Instance()->registerModule(module);
+        }
+        {
+            StdoutCapture err(2);
+            Core::Instance()->init(path);
+            const QString text = QString::fromUtf8(err.text());
+            QVERIFY2(text.contains(path) && text.contains(problem), qPrintable(text));
+        }
+        // What is sound is still used.
+        const bool partly = QByteArray(QTest::currentDataTag()) == "key not text";
+        QCOMPARE(module->val(QStringLiteral("k")), QString::fromLatin1(partly ? "kept" : "default"));
+        {
+            StdoutCapture err(2);
+            QVERIFY(Core::Instance()->saveConfig(false));
+            QVERIFY(err.text().contains(".bad"));
+        }
+        QFile bad(path + QStringLiteral(".bad"));
+        QVERIFY(bad.open(QIODevice::ReadOnly));
+        QCOMPARE(bad.readAll(), content);
+        QVERIFY(read(path).value(QStringLiteral("damaged c")).isObject());
+    }
+
+    // Another run saved between this run's load and save: both runs' texts
+    // end up in the file.
+    void saveMergesWithWhatOthersSaved()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("rfcard.json"));
+        write(path, R"({"merge d": {"a": "1", "b": "1"}})");
+        Core::Instance()->init(path);
+        auto *module = new Module(QStringLiteral("merge d"));
+        module->init(QStringLiteral("a"), QStringLiteral("0"));
+        module->init(QStringLiteral("b"), QStringLiteral("0"));
+        module->init(QStringLiteral("c"), QStringLiteral("0"));
+        Core::Instance()->registerModule(module);
+        module->set(QStringLiteral("a"), QStringLiteral("mine"));
+
+        write(path, R"({"merge d": {"a": "1", "b": "theirs"}, "their module": {"x": "y"}})");
+        QVERIFY(Core::Instance()->saveConfig(false));
+        const QJsonObject root = read(path);
+        const QJsonObject d = root.value(QStringLiteral("merge d")).toObject();
+        QCOMPARE(d.value(QStringLiteral("a")).toString(), QStringLiteral("mine"));
+        QCOMPARE(d.value(QStringLiteral("b")).toString(), QStringLiteral("theirs"));
+        QCOMPARE(d.value(QStringLiteral("c")).toString(), QStringLiteral("0"));
+        QCOMPARE(root.value(QStringLiteral("their module")).toObject().value(QStringLiteral("x")).toString(), QStringLiteral("y"));
+        QVERIFY(!QFile::exists(path + QStringLiteral(".bad")));
     }
 };
 

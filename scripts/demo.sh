@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# The tool's main job against a simulated VN2810: install what is missing,
+# build, start rfcard-sim, set channel 1, read it back as JSON, stop the
+# simulator. The tool's diagnostics (Qt log lines) go to build/demo.log.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh
+bash scripts/build.sh
+
+sim_out=$(mktemp)
+build/rfcard-sim --family vn --temp 31.5 --type 2 >"$sim_out" &
+sim=$!
+trap 'kill $sim 2>/dev/null; rm -f "$sim_out"' EXIT
+until [ -s "$sim_out" ]; do sleep 0.05; done
+port=$(head -n 1 "$sim_out")
+echo "simulated VN2810 on $port"
+
+set -x
+build/rfcard --card vn2810 --com "$port" --ch 1 --freq 1500 --gain 12.5 --outfreq 21.4 2>>build/demo.log
+build/rfcard --part 1 --gch 1 2>>build/demo.log
