@@ -1,8 +1,33 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds from scratch and runs every test.
+# Installs what is missing, builds from scratch and runs every test:
+#   1. the test suite on the default build (Qt 5);
+#   2. the test suite built with AddressSanitizer and UBSan (clang), then
+#      every fuzz target over its corpus and for a short run of new inputs;
+#   3. the test suite on a Qt 6 build.
+# FUZZ_SECONDS sets the length of each fuzz run (default 10).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh
+bash scripts/deps.sh clang libclang-rt-14-dev qt6-base-dev qt6-serialport-dev qt6-5compat-dev
+
+stage() { echo; echo "=== $* ($(date +%T))"; }
+export LSAN_OPTIONS="suppressions=$(pwd)/fuzz/lsan.supp:print_suppressions=0"
+
+stage "Qt 5 build and tests"
 rm -rf build-test
-BUILD_DIR=build-test bash scripts/build.sh
+BUILD_DIR=build-test bash scripts/build.sh >/dev/null
 ctest --test-dir build-test --output-on-failure -j2
+
+stage "sanitizer build (ASan, UBSan) and tests"
+rm -rf build-asan
+CC=clang CXX=clang++ BUILD_DIR=build-asan BUILD_TYPE=None bash scripts/build.sh \
+  -DRFCARD_SANITIZE=ON -DRFCARD_FUZZ=ON >/dev/null
+ctest --test-dir build-asan --output-on-failure -j2
+
+stage "fuzz targets"
+BUILD_DIR=build-asan bash scripts/fuzz.sh "${FUZZ_SECONDS:-10}"
+
+stage "Qt 6 build and tests"
+rm -rf build-qt6
+BUILD_DIR=build-qt6 BUILD_TYPE=None bash scripts/build.sh -DRFCARD_QT_MAJOR=6 >/dev/null
+ctest --test-dir build-qt6 --output-on-failure -j2
+stage "all tests passed"

@@ -100,7 +100,7 @@ int UartAgent::sendRecv(const quint8 *request, int count, quint8 (&recvBuf)[Recv
         return Success;
 
     if (waitAndRead(timeoutMs)) {
-        const int n = std::min(m_RecvData.size(), int(RecvBufSize));
+        const int n = std::min(int(m_RecvData.size()), int(RecvBufSize));
         std::memcpy(recvBuf, m_RecvData.constData(), size_t(n));
     }
     if (m_RecvData.isEmpty()) {

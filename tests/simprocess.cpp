@@ -1,6 +1,7 @@
 #include "simprocess.h"
 
 #include <QRegularExpression>
+#include <QtTest>
 
 SimProcess::SimProcess(const QStringList &args)
 {
@@ -24,6 +25,10 @@ QByteArray SimProcess::stop()
             m_Process.kill();
         m_Process.waitForFinished(5000);
         m_Trace += m_Process.readAllStandardError();
+        // A simulator that did not end cleanly (a sanitizer report, a crash)
+        // fails the test that used it.
+        QTest::qVerify(m_Process.exitStatus() == QProcess::NormalExit && m_Process.exitCode() == 0,
+                       "rfcard-sim ended cleanly", m_Trace.right(2000).constData(), __FILE__, __LINE__);
     }
     return m_Trace;
 }
