@@ -15,6 +15,7 @@ until [ -s "$sim_out" ]; do sleep 0.05; done
 port=$(head -n 1 "$sim_out")
 echo "simulated VN2810 on $port"
 
-set -x
+echo "+ rfcard --card vn2810 --com $port --ch 1 --freq 1500 --gain 12.5 --outfreq 21.4"
 build/rfcard --card vn2810 --com "$port" --ch 1 --freq 1500 --gain 12.5 --outfreq 21.4 2>>build/demo.log
+echo "+ rfcard --part 1 --gch 1"
 build/rfcard --part 1 --gch 1 2>>build/demo.log
