@@ -1,13 +1,27 @@
 #include "serial/portname.h"
 
-#include <QRegularExpression>
+namespace {
+
+// "com" in any case followed by one or more digits. Checked by hand: a
+// regular expression would cost more start-up time than the whole check.
+bool isComN(const QString &name)
+{
+    if (name.size() < 4 || name.left(3).compare(QLatin1String("com"), Qt::CaseInsensitive) != 0)
+        return false;
+    for (int i = 3; i < name.size(); ++i) {
+        if (name.at(i) < QLatin1Char('0') || name.at(i) > QLatin1Char('9'))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
 
 QString PortName::normalized(const QString &typed)
 {
 #ifdef Q_OS_WIN
     return typed.toUpper();
 #else
-    static const QRegularExpression comN(QStringLiteral("\\A[cC][oO][mM][0-9]+\\z"));
-    return comN.match(typed).hasMatch() ? typed.toUpper() : typed;
+    return isComN(typed) ? typed.toUpper() : typed;
 #endif
 }

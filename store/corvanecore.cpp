@@ -113,6 +113,7 @@ void Core::init(const QString &fileName)
     m_FileName = fileName;
     const FileContent content = readFile(fileName);
     m_FileRoot = content.root;
+    m_FileSound = content.problem.isEmpty() && QFile::exists(fileName);
     if (!content.problem.isEmpty()) {
         warn(QStringLiteral("settings file \"%1\" %2; defaults are used for what cannot be read")
                  .arg(absolute(fileName), content.problem));
@@ -157,11 +158,32 @@ QJsonObject Core::merged(QJsonObject root) const
     return root;
 }
 
+bool Core::fileIsCurrent() const
+{
+    // The file as loaded already holds every declared key and every text
+    // this run set: writing it again would change nothing.
+    if (!m_FileSound)
+        return false;
+    for (const Module *module : qAsConst(m_Modules)) {
+        const QJsonObject object = m_FileRoot.value(module->name()).toObject();
+        const QMap<QString, QString> texts = module->snapshot();
+        for (auto it = texts.constBegin(); it != texts.constEnd(); ++it) {
+            if (object.value(it.key()) != QJsonValue(it.value()))
+                return false;
+        }
+    }
+    return true;
+}
+
 bool Core::saveConfig(bool force)
 {
-    Q_UNUSED(force)
     if (m_FileName.isEmpty())
         return false;
+    // Most runs repeat settings that are stored already; they leave the file
+    // alone (no lock, no rewrite, no wait for the disk). `force` rewrites it
+    // anyway.
+    if (!force && fileIsCurrent())
+        return true;
 
     QLockFile lock(m_FileName + QStringLiteral(".lock"));
     lock.setStaleLockTime(30000);

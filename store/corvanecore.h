@@ -50,9 +50,11 @@ private:
 
     void applyStoredTexts(Module *module) const;
     QJsonObject merged(QJsonObject root) const;
+    bool fileIsCurrent() const;
 
     QString m_FileName;
     QJsonObject m_FileRoot; // the file as loaded, unknown modules included
+    bool m_FileSound = false; // it was there and could be read in full
     QList<Module *> m_Modules;
 };
 

@@ -4,6 +4,7 @@
 #include "toolrun.h"
 
 #include <QDir>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -214,6 +215,23 @@ private slots:
         QVERIFY(r.err.contains(QStringLiteral("path = \"%1\"").arg(QDir(tool.dir()).canonicalPath()).toUtf8()));
         QCOMPARE(tool.stored(QStringLiteral("system"), CardKey), QStringLiteral("JQ5120"));
         QVERIFY(!QFile::exists(QDir(elsewhere.path()).filePath(QStringLiteral("rfcard.json"))));
+    }
+
+    void runThatChangesNothingLeavesTheFileAlone()
+    {
+        ToolRun tool;
+        const QStringList args = words("--card none --ch 1 --gain 3") << "--com" << NoPort;
+        QCOMPARE(tool.run(args).status, 0);
+        // The same settings, in the user's own compact layout.
+        const QByteArray compact = QJsonDocument(tool.settings()).toJson(QJsonDocument::Compact);
+        tool.writeSettings(compact);
+        QCOMPARE(tool.run(args).status, 0);
+        QFile file(QDir(tool.dir()).filePath(QStringLiteral("rfcard.json")));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), compact);
+        // A change rewrites it.
+        QCOMPARE(tool.run(words("--card none --ch 1 --gain 4")).status, 0);
+        QCOMPARE(tool.stored(QStringLiteral("RFCardParser ch2"), QStringLiteral("gain")), QStringLiteral("4"));
     }
 
     void userDataInTheFileSurvivesARun()
