@@ -17,6 +17,13 @@ QByteArray overflowText(const char *card, const char *operation, const char *nam
 
 } // namespace
 
+bool CardLog::opened(bool isOpen, const char *card, const char *operation)
+{
+    if (!isOpen)
+        notOpened(card, operation);
+    return isOpen;
+}
+
 void CardLog::notOpened(const char *card, const char *operation)
 {
     qCritical() << (head(card, operation) + ", card not opened").constData();

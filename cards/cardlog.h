@@ -9,6 +9,21 @@
 class CardLog
 {
 public:
+    // True when the card is open; otherwise the "card not opened" line.
+    static bool opened(bool isOpen, const char *card, const char *operation);
+    // A protocol read: a value of 0 or more goes to `out`; a failure code is
+    // logged and leaves `out` untouched.
+    template<typename T>
+    static bool take(const char *card, const char *operation, int result, T &out)
+    {
+        if (result < 0) {
+            queryFailed(card, operation, result);
+            return false;
+        }
+        out = T(result);
+        return true;
+    }
+
     static void notOpened(const char *card, const char *operation);
     static void queryFailed(const char *card, const char *operation, int value);
     static void queryFailed(const char *card, const char *operation, double value);

@@ -59,6 +59,12 @@ void UartAgent::openPort(QString portName, int baudRate, int dataBits, int parit
     m_IsOpen = true;
 }
 
+void UartAgent::openCardLine(const QString &portName)
+{
+    openPort(portName, 115200, QSerialPort::Data8, QSerialPort::NoParity, QSerialPort::OneStop,
+             QSerialPort::NoFlowControl);
+}
+
 bool UartAgent::writeRequest(const quint8 *request, int count)
 {
     // A port that is not open cannot take the request; report it as an

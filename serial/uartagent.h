@@ -22,6 +22,9 @@ public:
 
     void openPort(QString portName, int baudRate, int dataBits, int parity, int stopBits,
                   int flowControl);
+    // The line every card family uses: 115200 baud, 8 data bits, no parity,
+    // one stop bit, no flow control.
+    void openCardLine(const QString &portName);
     int sendRecv(const quint8 *request, int count, quint8 (&recvBuf)[RecvBufSize],
                  quint32 *recvLen, quint32 timeoutMs);
     int sendRecvCapped(const quint8 *request, int count, quint8 *recvBuf, quint32 capacity,

@@ -213,7 +213,19 @@ bool Core::saveConfig(bool force)
                  .arg(absolute(m_FileName), file.errorString()));
         return false;
     }
+    shareWithGroup(m_FileName);
     return true;
+}
+
+void Core::shareWithGroup(const QString &fileName)
+{
+    // In a tool folder shared by a group (say, everyone allowed to use the
+    // serial ports), the next run may be another member's: leave the file
+    // writable for the group, or QSaveFile would refuse to replace it.
+    const QFileInfo folder(QFileInfo(fileName).absolutePath());
+    const QFile::Permissions mode = QFile::permissions(fileName);
+    if (folder.permission(QFile::WriteGroup) && !(mode & QFile::WriteGroup))
+        QFile::setPermissions(fileName, mode | QFile::ReadGroup | QFile::WriteGroup);
 }
 
 } // namespace Corvane

@@ -47,6 +47,7 @@ private:
         bool keepAsBad = false; // a damaged regular file, worth keeping
     };
     static FileContent readFile(const QString &path);
+    static void shareWithGroup(const QString &fileName);
 
     void applyStoredTexts(Module *module) const;
     QJsonObject merged(QJsonObject root) const;

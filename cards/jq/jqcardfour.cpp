@@ -21,19 +21,7 @@ void JQCardFour::Open(QString portName)
 
 bool JQCardFour::opened(const char *operation) const
 {
-    if (!m_Opened)
-        CardLog::notOpened(Card, operation);
-    return m_Opened;
-}
-
-bool JQCardFour::read(const char *operation, int result, int &out) const
-{
-    if (result < 0) {
-        CardLog::queryFailed(Card, operation, result);
-        return false;
-    }
-    out = result;
-    return true;
+    return CardLog::opened(m_Opened, Card, operation);
 }
 
 bool JQCardFour::SetWorkMode(int channel, int mode)
@@ -95,36 +83,36 @@ bool JQCardFour::SetIFOutputSelect(int channel, int select)
 
 bool JQCardFour::GetFreq(int channel, int &freqKHz)
 {
-    return opened("GetFreq") && read("GetFreq", jqFourModule->lGetFreq(channel), freqKHz);
+    return opened("GetFreq") && CardLog::take(Card, "GetFreq", jqFourModule->lGetFreq(channel), freqKHz);
 }
 
 bool JQCardFour::GetWorkMode(int channel, int &mode)
 {
     return opened("GetWorkMode")
-        && read("GetWorkMode", jqFourModule->lGetWorkMode(channel), mode);
+        && CardLog::take(Card, "GetWorkMode", jqFourModule->lGetWorkMode(channel), mode);
 }
 
 bool JQCardFour::GetRFAttenuation(int channel, int &att)
 {
     return opened("GetRFAttenuation")
-        && read("GetRFAttenuation", jqFourModule->lGetRFAtten(channel), att);
+        && CardLog::take(Card, "GetRFAttenuation", jqFourModule->lGetRFAtten(channel), att);
 }
 
 bool JQCardFour::GetIFAttenuation(int channel, int &att)
 {
     return opened("GetIFAttenuation")
-        && read("GetIFAttenuation", jqFourModule->lGetIFAdjustAttenuation(channel), att);
+        && CardLog::take(Card, "GetIFAttenuation", jqFourModule->lGetIFAdjustAttenuation(channel), att);
 }
 
 bool JQCardFour::GetRefType(int /*channel*/, int &type)
 {
-    return opened("GetRefType") && read("GetRefType", jqFourModule->lGetClkSelect(), type);
+    return opened("GetRefType") && CardLog::take(Card, "GetRefType", jqFourModule->lGetClkSelect(), type);
 }
 
 bool JQCardFour::GetIFOutputSelect(int channel, int &select)
 {
     return opened("GetIFOutputSelect")
-        && read("GetIFOutputSelect", jqFourModule->lGetIFOutputSelect(channel), select);
+        && CardLog::take(Card, "GetIFOutputSelect", jqFourModule->lGetIFOutputSelect(channel), select);
 }
 
 bool JQCardFour::GetInputPower(int channel, int &power)

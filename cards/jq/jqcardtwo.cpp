@@ -21,19 +21,7 @@ void JQCardTwo::Open(QString portName)
 
 bool JQCardTwo::opened(const char *operation) const
 {
-    if (!m_Opened)
-        CardLog::notOpened(Card, operation);
-    return m_Opened;
-}
-
-bool JQCardTwo::read(const char *operation, int result, int &out) const
-{
-    if (result < 0) {
-        CardLog::queryFailed(Card, operation, result);
-        return false;
-    }
-    out = result;
-    return true;
+    return CardLog::opened(m_Opened, Card, operation);
 }
 
 void JQCardTwo::splitGain(int gain, int &ifAtt, int &rfAtt)
@@ -98,7 +86,7 @@ bool JQCardTwo::SetIFOutputSelect(int channel, int select)
 
 bool JQCardTwo::GetFreq(int channel, int &freqKHz)
 {
-    return opened("GetFreq") && read("GetFreq", jqTwoModule->lGetFreq(channel), freqKHz);
+    return opened("GetFreq") && CardLog::take(Card, "GetFreq", jqTwoModule->lGetFreq(channel), freqKHz);
 }
 
 bool JQCardTwo::GetGain(int channel, int &gain)
@@ -107,8 +95,8 @@ bool JQCardTwo::GetGain(int channel, int &gain)
         return false;
     int rfAtt = 0;
     int ifAtt = 0;
-    if (!read("GetRFAttenuation", jqTwoModule->lGetRFAtten(channel), rfAtt)
-        || !read("GetIFAttenuation", jqTwoModule->lGetIFAtten(channel), ifAtt))
+    if (!CardLog::take(Card, "GetRFAttenuation", jqTwoModule->lGetRFAtten(channel), rfAtt)
+        || !CardLog::take(Card, "GetIFAttenuation", jqTwoModule->lGetIFAtten(channel), ifAtt))
         return false;
     gain = int((60.0 - ifAtt) + (60.0 - rfAtt));
     return true;
@@ -116,11 +104,11 @@ bool JQCardTwo::GetGain(int channel, int &gain)
 
 bool JQCardTwo::GetRefType(int /*channel*/, int &type)
 {
-    return opened("GetRefType") && read("GetRefType", jqTwoModule->lGetClkSelect(), type);
+    return opened("GetRefType") && CardLog::take(Card, "GetRefType", jqTwoModule->lGetClkSelect(), type);
 }
 
 bool JQCardTwo::GetIFOutputSelect(int channel, int &select)
 {
     return opened("GetIFOutputSelect")
-        && read("GetIFOutputSelect", jqTwoModule->lGetIFOutBand(channel), select);
+        && CardLog::take(Card, "GetIFOutputSelect", jqTwoModule->lGetIFOutBand(channel), select);
 }

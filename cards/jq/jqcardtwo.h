@@ -31,7 +31,6 @@ public:
 
 private:
     bool opened(const char *operation) const;
-    bool read(const char *operation, int result, int &out) const;
 
     bool m_Opened = false;
 };

@@ -4,7 +4,6 @@
 #include "cards/jq/jqframe.h"
 
 #include <QDebug>
-#include <QSerialPort>
 
 #include <cstdio>
 
@@ -24,8 +23,7 @@ JQFLModule::~JQFLModule() = default;
 
 int JQFLModule::lOpenUart(QString portName)
 {
-    m_Uart.openPort(portName, 115200, QSerialPort::Data8, QSerialPort::NoParity,
-                    QSerialPort::OneStop, QSerialPort::NoFlowControl);
+    m_Uart.openCardLine(portName);
     return 1;
 }
 

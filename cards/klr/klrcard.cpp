@@ -23,19 +23,7 @@ void KLRCard::Open(QString portName)
 
 bool KLRCard::opened(const char *operation) const
 {
-    if (!m_Opened)
-        CardLog::notOpened(Card, operation);
-    return m_Opened;
-}
-
-bool KLRCard::read(const char *operation, int result, unsigned &out) const
-{
-    if (result < 0) {
-        CardLog::queryFailed(Card, operation, result);
-        return false;
-    }
-    out = unsigned(result);
-    return true;
+    return CardLog::opened(m_Opened, Card, operation);
 }
 
 bool KLRCard::SetFreq(unsigned channel, int freqKHz)
@@ -118,7 +106,7 @@ bool KLRCard::GetFreq(unsigned channel, unsigned &freqKHz)
     if (!opened("GetFreq"))
         return false;
     qDebug() << "GetFreq 2222222222222222";
-    if (!read("GetFreq", klrModule->lGetFreq(int(channel)), freqKHz))
+    if (!CardLog::take(Card, "GetFreq", klrModule->lGetFreq(int(channel)), freqKHz))
         return false;
     qDebug() << "GetFreq val = " << freqKHz;
     return true;
@@ -130,29 +118,29 @@ bool KLRCard::GetWorkMode(unsigned channel, unsigned &mode)
         return false;
     const int r = klrModule->lGetWorkMode(int(channel));
     qDebug() << "GetWorkMode val = " << r;
-    return read("GetWorkMode", r, mode);
+    return CardLog::take(Card, "GetWorkMode", r, mode);
 }
 
 bool KLRCard::GetRFAttenuation(unsigned channel, unsigned &att)
 {
     return opened("GetRFAttenuation")
-        && read("GetRFAttenuation", klrModule->lGetRFAtten(int(channel)), att);
+        && CardLog::take(Card, "GetRFAttenuation", klrModule->lGetRFAtten(int(channel)), att);
 }
 
 bool KLRCard::GetIFAttenuation(unsigned channel, unsigned &att)
 {
     return opened("GetIFAttenuation")
-        && read("GetIFAttenuation", klrModule->lGetIFAtten(int(channel)), att);
+        && CardLog::take(Card, "GetIFAttenuation", klrModule->lGetIFAtten(int(channel)), att);
 }
 
 bool KLRCard::GetBandwidth(unsigned channel, unsigned &band)
 {
     return opened("GetBandwidth")
-        && read("GetBandwidth", klrModule->lGetBandwidth(int(channel)), band);
+        && CardLog::take(Card, "GetBandwidth", klrModule->lGetBandwidth(int(channel)), band);
 }
 
 bool KLRCard::GetWarning(unsigned channel, unsigned &warning)
 {
     return opened("GetWarning")
-        && read("GetWarning", klrModule->lGetWarning(int(channel)), warning);
+        && CardLog::take(Card, "GetWarning", klrModule->lGetWarning(int(channel)), warning);
 }

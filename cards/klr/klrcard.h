@@ -32,7 +32,6 @@ public:
 
 private:
     bool opened(const char *operation) const;
-    bool read(const char *operation, int result, unsigned &out) const;
 
     bool m_Opened = false;
 };

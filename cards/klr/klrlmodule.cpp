@@ -4,7 +4,6 @@
 
 #include <QByteArray>
 #include <QDebug>
-#include <QSerialPort>
 #include <QThread>
 
 namespace {
@@ -17,8 +16,7 @@ KLRLModule::~KLRLModule() = default;
 
 int KLRLModule::lOpenUart(QString portName)
 {
-    m_Uart.openPort(portName, 115200, QSerialPort::Data8, QSerialPort::NoParity,
-                    QSerialPort::OneStop, QSerialPort::NoFlowControl);
+    m_Uart.openCardLine(portName);
     return 1;
 }
 

@@ -22,19 +22,7 @@ void VNCard::Open(QString portName)
 
 bool VNCard::opened(const char *operation) const
 {
-    if (!m_Opened)
-        CardLog::notOpened(Card, operation);
-    return m_Opened;
-}
-
-bool VNCard::read(const char *operation, int result, unsigned &out) const
-{
-    if (result < 0) {
-        CardLog::queryFailed(Card, operation, result);
-        return false;
-    }
-    out = unsigned(result);
-    return true;
+    return CardLog::opened(m_Opened, Card, operation);
 }
 
 bool VNCard::SetFreq(unsigned channel, int freqKHz)
@@ -73,7 +61,7 @@ bool VNCard::SetIFOutputSelect(unsigned channel, unsigned select)
 
 bool VNCard::GetFreq(unsigned channel, unsigned &freqKHz)
 {
-    return opened("GetFreq") && read("GetFreq", vnModule->lGetFreq(int(channel)), freqKHz);
+    return opened("GetFreq") && CardLog::take(Card, "GetFreq", vnModule->lGetFreq(int(channel)), freqKHz);
 }
 
 bool VNCard::GetGain(unsigned channel, unsigned &gain)
@@ -88,7 +76,7 @@ bool VNCard::GetGain(unsigned channel, unsigned &gain)
 bool VNCard::GetIFOutputSelect(unsigned channel, unsigned &select)
 {
     return opened("GetIFOutputSelect")
-        && read("GetIFOutputSelect", vnModule->lGetIFOutputSelect(int(channel)), select);
+        && CardLog::take(Card, "GetIFOutputSelect", vnModule->lGetIFOutputSelect(int(channel)), select);
 }
 
 bool VNCard::GetTemperature(unsigned channel, double &temperature)
@@ -110,5 +98,5 @@ bool VNCard::GetType(unsigned channel, unsigned &type)
         return false;
     const int r = vnModule->lGetType(int(channel));
     qDebug() << "111111111111111 GetType val=" << r;
-    return read("GetType", r, type);
+    return CardLog::take(Card, "GetType", r, type);
 }

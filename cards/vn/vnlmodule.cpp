@@ -4,7 +4,6 @@
 #include "cards/vn/vnframe.h"
 
 #include <QDebug>
-#include <QSerialPort>
 
 #include <cstdio>
 
@@ -24,8 +23,7 @@ VNLModule::~VNLModule() = default;
 
 int VNLModule::lOpenUart(QString portName)
 {
-    m_Uart.openPort(portName, 115200, QSerialPort::Data8, QSerialPort::NoParity,
-                    QSerialPort::OneStop, QSerialPort::NoFlowControl);
+    m_Uart.openCardLine(portName);
     return 1;
 }
 
