@@ -7,7 +7,8 @@
 # FUZZ_SECONDS sets the length of each fuzz run (default 10).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh clang libclang-rt-14-dev qt6-base-dev qt6-serialport-dev qt6-5compat-dev
+# llvm brings llvm-symbolizer: leak reports need symbols for the suppressions to match.
+bash scripts/deps.sh clang libclang-rt-14-dev llvm qt6-base-dev qt6-serialport-dev qt6-5compat-dev
 
 stage() { echo; echo "=== $* ($(date +%T))"; }
 export LSAN_OPTIONS="suppressions=$(pwd)/fuzz/lsan.supp:print_suppressions=0"

@@ -112,9 +112,9 @@ int main(int argc, char *argv[])
     SimCard card(family);
 
     SimFaults faults;
-    for (const QString &spec : parser.values(QStringLiteral("fault"))) {
+    for (const QString &fault : parser.values(QStringLiteral("fault"))) {
         QString error;
-        if (!faults.add(spec, &error))
+        if (!faults.add(fault, &error))
             fail(error);
     }
 

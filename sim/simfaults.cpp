@@ -51,9 +51,9 @@ QStringList SimFaults::kindNames()
     return names;
 }
 
-bool SimFaults::add(const QString &spec, QString *error)
+bool SimFaults::add(const QString &text, QString *error)
 {
-    const QStringList parts = spec.split(QLatin1Char(':'));
+    const QStringList parts = text.split(QLatin1Char(':'));
     Fault fault{ Kind::NoReply, -1 };
     bool known = false;
     for (const auto &k : KindNames) {
@@ -64,14 +64,14 @@ bool SimFaults::add(const QString &spec, QString *error)
     }
     if (!known || parts.size() > 2) {
         *error = QStringLiteral("unknown fault \"%1\" (one of %2, optionally :CODE)")
-                     .arg(spec, kindNames().join(QStringLiteral(", ")));
+                     .arg(text, kindNames().join(QStringLiteral(", ")));
         return false;
     }
     if (parts.size() == 2) {
         bool ok = false;
         fault.code = parts.at(1).toInt(&ok, 0); // 128, 0x80
         if (!ok || fault.code < 0 || fault.code > 255) {
-            *error = QStringLiteral("bad parameter code in fault \"%1\"").arg(spec);
+            *error = QStringLiteral("bad parameter code in fault \"%1\"").arg(text);
             return false;
         }
     }

@@ -27,7 +27,7 @@ public:
         QString note;      // empty when no fault applied
     };
 
-    bool add(const QString &spec, QString *error);
+    bool add(const QString &text, QString *error);
     bool isEmpty() const { return m_Faults.isEmpty(); }
     // How late a "late" answer comes.
     void setLateMs(int ms) { m_LateMs = ms; }

@@ -33,26 +33,29 @@ QByteArray SimProcess::stop()
     return m_Trace;
 }
 
-QStringList SimProcess::notes(const QByteArray &trace)
+namespace {
+
+// Trace lines of received frames: "<time> rx <hex>  | <note>".
+QStringList received(const QByteArray &trace, int group)
 {
     QStringList result;
-    static const QRegularExpression rx(QStringLiteral("^\\S+ rx [0-9a-f ]+ \\| (.*)$"));
+    static const QRegularExpression rx(QStringLiteral("^\\S+ rx ([0-9a-f ]+?)  \\| (.*)$"));
     for (const QByteArray &line : trace.split('\n')) {
         const QRegularExpressionMatch m = rx.match(QString::fromUtf8(line));
         if (m.hasMatch())
-            result << m.captured(1);
+            result << m.captured(group);
     }
     return result;
 }
 
+} // namespace
+
+QStringList SimProcess::notes(const QByteArray &trace)
+{
+    return received(trace, 2);
+}
+
 QStringList SimProcess::requests(const QByteArray &trace)
 {
-    QStringList result;
-    static const QRegularExpression rx(QStringLiteral("^\\S+ rx ([0-9a-f ]+?)  \\|"));
-    for (const QByteArray &line : trace.split('\n')) {
-        const QRegularExpressionMatch m = rx.match(QString::fromUtf8(line));
-        if (m.hasMatch())
-            result << m.captured(1);
-    }
-    return result;
+    return received(trace, 1);
 }

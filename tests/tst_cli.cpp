@@ -127,7 +127,7 @@ private slots:
         QTest::newRow("other channel untouched") << words("--ch 2 --gain 3") << Ch1 << "gain" << "0";
         QTest::newRow("ch abc is ch1") << words("--ch abc --gain 4") << Ch1 << "gain" << "4";
         QTest::newRow("gch ignored in set run") << words("--gch 2 --gain 5") << Ch1 << "gain" << "5";
-        QTest::newRow("part 1.0 is a set run") << words("--part 1.0 --gain 6") << Ch1 << "gain" << "6";
+        QTest::newRow("non-integer part is a set run") << words("--part 1.0 --gain 6") << Ch1 << "gain" << "6";
         QTest::newRow("read-back stores no freq") << words("--part 1 --freq 1500") << Ch1 << "freq" << "1000000.000";
         QTest::newRow("defaults in kHz") << words("--part 2") << Ch1 << "freq" << "1000000.000";
         QTest::newRow("card upper-cased") << words("--part 2 --card vn2810") << "system" << CardKey << "VN2810";

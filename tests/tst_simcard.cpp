@@ -103,8 +103,8 @@ private slots:
     {
         SimFaults faults;
         QString error;
-        for (const char *spec : { "noreply", "short:", "short:300", "split:2:3", "" })
-            QVERIFY2(!faults.add(QString::fromLatin1(spec), &error), spec);
+        for (const char *text : { "noreply", "short:", "short:300", "split:2:3", "" })
+            QVERIFY2(!faults.add(QString::fromLatin1(text), &error), text);
         QVERIFY(faults.isEmpty());
     }
 };
