@@ -9,12 +9,12 @@
 
 namespace {
 
-QCommandLineOption makeOption(const char *name, const char *description, const char *valueName,
-                              const char *defaultValue)
+QCommandLineOption makeOption(
+    const char *name, const char *description, const char *valueName, const char *defaultValue)
 {
     return QCommandLineOption(QString::fromLatin1(name),
-                              QCoreApplication::translate("main", description),
-                              QString::fromLatin1(valueName), QString::fromLatin1(defaultValue));
+        QCoreApplication::translate("main", description), QString::fromLatin1(valueName),
+        QString::fromLatin1(defaultValue));
 }
 
 } // namespace
@@ -31,7 +31,7 @@ CmdAgent::~CmdAgent() = default;
 QCommandLineOption CmdAgent::cardOption()
 {
     return makeOption("card", "变频卡型号 支持 VN2810,\nJQ5140,KLR620,JQ5120\n默认值VN2810\n",
-                      " eg: --card vn2810", "vn2810");
+        " eg: --card vn2810", "vn2810");
 }
 
 QCommandLineOption CmdAgent::comOption()
@@ -42,35 +42,35 @@ QCommandLineOption CmdAgent::comOption()
 QCommandLineOption CmdAgent::partOption()
 {
     return makeOption("part",
-                      "设置或者回读参数模块选择 0=设置 \n1=回读(此处回读该通道的所有参数) \n默认值0\n",
-                      " eg: --part 0", "0");
+        "设置或者回读参数模块选择 0=设置 \n1=回读(此处回读该通道的所有参数) \n默认值0\n",
+        " eg: --part 0", "0");
 }
 
 QCommandLineOption CmdAgent::chOption()
 {
-    return makeOption("ch", "设置变频通道 0=通道1, 1=通道2,\n 2=通道3, 3=通道4. 默认值0\n",
-                      " eg: --ch 0", "0");
+    return makeOption(
+        "ch", "设置变频通道 0=通道1, 1=通道2,\n 2=通道3, 3=通道4. 默认值0\n", " eg: --ch 0", "0");
 }
 
 QCommandLineOption CmdAgent::freqOption()
 {
     return makeOption("freq", "设置中心频率 范围20.000~6000.000MHz.\n 默认值1000.000\n",
-                      " eg: --freq 1000.000", "1000.000");
+        " eg: --freq 1000.000", "1000.000");
 }
 
 QCommandLineOption CmdAgent::gainOption()
 {
     return makeOption("gain", "设置增益 范围0~25dBm(普通模式),\n 0~40dBm(低噪声模式). 默认值0.0\n",
-                      " eg: --gain 0.0", "0.0");
+        " eg: --gain 0.0", "0.0");
 }
 
 QCommandLineOption CmdAgent::outFreqOption()
 {
     return makeOption("outfreq",
-                      "设置输出频率 70MHz,24.1MHz(变频卡VN2810),\n70MHz,153.6MHz(变频卡VN2810A),\n"
-                      "70MHz,140MHz(变频卡JQ5140),\n735MHz(变频卡VN2810B), \n"
-                      "其余变频卡为70MHz. 默认值70\n",
-                      " eg: --outfreq 70", "70");
+        "设置输出频率 70MHz,24.1MHz(变频卡VN2810),\n70MHz,153.6MHz(变频卡VN2810A),\n"
+        "70MHz,140MHz(变频卡JQ5140),\n735MHz(变频卡VN2810B), \n"
+        "其余变频卡为70MHz. 默认值70\n",
+        " eg: --outfreq 70", "70");
 }
 
 QCommandLineOption CmdAgent::refOption()
@@ -81,40 +81,39 @@ QCommandLineOption CmdAgent::refOption()
 QCommandLineOption CmdAgent::workModeOption()
 {
     return makeOption("workmode",
-                      "设置工作模式 0=低噪声模式,\n1=普通模式.(KLR620变频卡则相反) 默认值0\n",
-                      " eg: --workmode 0", "0");
+        "设置工作模式 0=低噪声模式,\n1=普通模式.(KLR620变频卡则相反) 默认值0\n",
+        " eg: --workmode 0", "0");
 }
 
 QCommandLineOption CmdAgent::bandOption()
 {
     return makeOption("band",
-                      "设置输出带宽 0=5M,\n1=20M,2=40M\n.其中变频卡KLR620对应 2=175M,3=400M,\n"
-                      "变频卡JQ5120对应0=200MHz,1=400MHz,\n 默认值0\n",
-                      " eg: --band 0", "0");
+        "设置输出带宽 0=5M,\n1=20M,2=40M\n.其中变频卡KLR620对应 2=175M,3=400M,\n"
+        "变频卡JQ5120对应0=200MHz,1=400MHz,\n 默认值0\n",
+        " eg: --band 0", "0");
 }
 
 QCommandLineOption CmdAgent::gainModeOption()
 {
-    return makeOption("gainmode", "设置增益模式 0=MGC,\n1=AGC. 默认值0\n", " eg: --gainmode 0",
-                      "0");
+    return makeOption(
+        "gainmode", "设置增益模式 0=MGC,\n1=AGC. 默认值0\n", " eg: --gainmode 0", "0");
 }
 
 QCommandLineOption CmdAgent::upFreqOption()
 {
     return makeOption("upfreq", "设置上变频频率 范围950.000-2150.000MHz.\n 默认值1000.000\n",
-                      " eg: --upfreq 1000.000", "1000.000");
+        " eg: --upfreq 1000.000", "1000.000");
 }
 
 QCommandLineOption CmdAgent::upGainOption()
 {
-    return makeOption("upgain", "设置上变频增益 范围0-30dBmMHz. 默认值0\n", " eg: --upgain 0",
-                      "0");
+    return makeOption("upgain", "设置上变频增益 范围0-30dBmMHz. 默认值0\n", " eg: --upgain 0", "0");
 }
 
 QCommandLineOption CmdAgent::gchOption()
 {
-    return makeOption("gch", "回读变频通道 0=通道1, 1=通道2,\n 2=通道3, 3=通道4. 默认值0\n",
-                      " eg: --gch 0", "0");
+    return makeOption(
+        "gch", "回读变频通道 0=通道1, 1=通道2,\n 2=通道3, 3=通道4. 默认值0\n", " eg: --gch 0", "0");
 }
 
 void CmdAgent::init()
@@ -124,9 +123,20 @@ void CmdAgent::init()
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     const QCommandLineOption options[] = {
-        cardOption(),     comOption(),     partOption(),   chOption(),      freqOption(),
-        gainOption(),     outFreqOption(), refOption(),    workModeOption(), bandOption(),
-        gainModeOption(), upFreqOption(),  upGainOption(), gchOption(),
+        cardOption(),
+        comOption(),
+        partOption(),
+        chOption(),
+        freqOption(),
+        gainOption(),
+        outFreqOption(),
+        refOption(),
+        workModeOption(),
+        bandOption(),
+        gainModeOption(),
+        upFreqOption(),
+        upGainOption(),
+        gchOption(),
     };
     for (const QCommandLineOption &option : options)
         parser.addOption(option);
@@ -157,7 +167,7 @@ int CmdAgent::dispatch()
         // outside them is refused before anything is stored or sent.
         if (ch < 0 || ch >= ChannelCount) {
             std::fprintf(stderr, "error: --ch must be 0 to 3, got \"%s\"\n",
-                         chText.toLocal8Bit().constData());
+                chText.toLocal8Bit().constData());
             return 1;
         }
         mergeFreq(ch);

@@ -17,8 +17,7 @@ class QCoreApplication;
 
 // The command-line agent: reads one command line, merges it with the stored
 // settings and performs one set run or one read-back run.
-class CmdAgent : public QObject
-{
+class CmdAgent : public QObject {
     Q_OBJECT
 
 public:
@@ -86,7 +85,7 @@ private:
     enum class Form { Text, FixedKHz, KHzNumber };
     void mergeChannelKey(int ch, const QCommandLineOption &option, const QString &key, Form form);
     QString mergeSystemKey(const QCommandLineOption &option, const QString &storeKey,
-                           const QString &mapKey, QString (*normalize)(const QString &));
+        const QString &mapKey, QString (*normalize)(const QString &));
     void printReport(const QVariantMap &report) const;
 
     void applyKlr620(unsigned ch, const QVariantMap &params);

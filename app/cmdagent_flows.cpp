@@ -37,8 +37,7 @@ QString general(double value)
 
 // A read that failed reports an empty text: the key is there, no number is
 // invented.
-template<typename T, typename Format>
-QString textOf(bool ok, T value, Format format)
+template <typename T, typename Format> QString textOf(bool ok, T value, Format format)
 {
     return ok ? format(value) : QString();
 }
@@ -133,8 +132,8 @@ void CmdAgent::applyJq5120(int ch, const QVariantMap &params)
     const int band = roundedInt(params.value(QStringLiteral("band")));
     // On the two-channel card "band" is the IF output selection; it has one
     // gain path, so the mode is not used.
-    jqCardTwo.SetFreq(ch, freq) && jqCardTwo.SetGain(ch, gain2, 0)
-        && jqCardTwo.SetRefType(ch, ref) && jqCardTwo.SetIFOutputSelect(ch, band);
+    jqCardTwo.SetFreq(ch, freq) && jqCardTwo.SetGain(ch, gain2, 0) && jqCardTwo.SetRefType(ch, ref)
+        && jqCardTwo.SetIFOutputSelect(ch, band);
 }
 
 QVariantMap CmdAgent::readAllParams(QString cardName, int ch)
@@ -153,7 +152,8 @@ QVariantMap CmdAgent::readAllParams(QString cardName, int ch)
 
 QVariantMap CmdAgent::readKlr620(int ch)
 {
-    qDebug() << "This is KLR620" << " ch = " << ch;
+    qDebug() << "This is KLR620"
+             << " ch = " << ch;
     const unsigned c = unsigned(ch);
     unsigned freq = 0, mode = 0, ifAtt = 0, rfAtt = 0, band = 0, warning = 0;
     const bool freqOk = klrCard.GetFreq(c, freq);
@@ -166,7 +166,8 @@ QVariantMap CmdAgent::readKlr620(int ch)
     const bool warningOk = klrCard.GetWarning(c, warning);
 
     QVariantMap report;
-    report.insert(QStringLiteral("freq"), textOf(freqOk, freq / 1000.0, [](double v) { return fixed(v, 3); }));
+    report.insert(QStringLiteral("freq"),
+        textOf(freqOk, freq / 1000.0, [](double v) { return fixed(v, 3); }));
     report.insert(QStringLiteral("workmode"), textOf(modeOk, qint64(mode), decimal));
     report.insert(QStringLiteral("gain"), textOf(gainOk, gain, decimal));
     report.insert(QStringLiteral("band"), textOf(bandOk, qint64(band), decimal));
@@ -177,7 +178,8 @@ QVariantMap CmdAgent::readKlr620(int ch)
 
 QVariantMap CmdAgent::readJq5140(int ch)
 {
-    qDebug() << "This is JQ5140" << " ch = " << ch;
+    qDebug() << "This is JQ5140"
+             << " ch = " << ch;
     int freq = 0, mode = 0, ref = 0, power = 0, att = 0, select = 0;
     double temp = 0;
     const bool freqOk = jqCardFour.GetFreq(ch, freq);
@@ -188,13 +190,14 @@ QVariantMap CmdAgent::readJq5140(int ch)
     // Without a work mode, read the attenuation mode 0 uses; the gain it
     // stands for is unknown then.
     const bool rfMode = !modeOk || mode == 0;
-    const bool attOk = rfMode ? jqCardFour.GetRFAttenuation(ch, att)
-                              : jqCardFour.GetIFAttenuation(ch, att);
+    const bool attOk
+        = rfMode ? jqCardFour.GetRFAttenuation(ch, att) : jqCardFour.GetIFAttenuation(ch, att);
     const double gain = rfMode ? (60 - att) * 0.5 : 50.0 - att;
     const bool selectOk = jqCardFour.GetIFOutputSelect(ch, select);
 
     QVariantMap report;
-    report.insert(QStringLiteral("freq"), textOf(freqOk, freq / 1000.0, [](double v) { return fixed(v, 3); }));
+    report.insert(QStringLiteral("freq"),
+        textOf(freqOk, freq / 1000.0, [](double v) { return fixed(v, 3); }));
     report.insert(QStringLiteral("temp"), textOf(tempOk, temp / 10.0, general));
     report.insert(QStringLiteral("workmode"), textOf(modeOk, qint64(mode), decimal));
     report.insert(QStringLiteral("ref"), textOf(refOk, qint64(ref), decimal));
@@ -207,7 +210,8 @@ QVariantMap CmdAgent::readJq5140(int ch)
 
 QVariantMap CmdAgent::readVn2810(int ch)
 {
-    qDebug() << "This is VN2810" << " ch = " << ch;
+    qDebug() << "This is VN2810"
+             << " ch = " << ch;
     const unsigned c = unsigned(ch);
     unsigned freq = 0, gain = 0, select = 0, type = 0;
     double temp = 0;
@@ -218,8 +222,10 @@ QVariantMap CmdAgent::readVn2810(int ch)
     const bool typeOk = vnCard.GetType(c, type);
 
     QVariantMap report;
-    report.insert(QStringLiteral("freq"), textOf(freqOk, freq / 1000.0, [](double v) { return fixed(v, 3); }));
-    report.insert(QStringLiteral("gain"), textOf(gainOk, gain * 0.5, [](double v) { return fixed(v, 1); }));
+    report.insert(QStringLiteral("freq"),
+        textOf(freqOk, freq / 1000.0, [](double v) { return fixed(v, 3); }));
+    report.insert(
+        QStringLiteral("gain"), textOf(gainOk, gain * 0.5, [](double v) { return fixed(v, 1); }));
     report.insert(QStringLiteral("temp"), textOf(tempOk, temp / 10.0, general));
     report.insert(QStringLiteral("outfreq"), textOf(selectOk, qint64(select), decimal));
     report.insert(QStringLiteral("hardch"), textOf(typeOk, qint64(type), decimal));
@@ -229,7 +235,8 @@ QVariantMap CmdAgent::readVn2810(int ch)
 
 QVariantMap CmdAgent::readJq5120(int ch)
 {
-    qDebug() << "This is JQ5120" << " ch = " << ch;
+    qDebug() << "This is JQ5120"
+             << " ch = " << ch;
     int freq = 0, ref = 0, band = 0, gain = 0;
     const bool freqOk = jqCardTwo.GetFreq(ch, freq);
     const bool refOk = jqCardTwo.GetRefType(ch, ref);
@@ -237,9 +244,11 @@ QVariantMap CmdAgent::readJq5120(int ch)
     const bool gainOk = jqCardTwo.GetGain(ch, gain);
 
     QVariantMap report;
-    report.insert(QStringLiteral("freq"), textOf(freqOk, freq / 1000.0, [](double v) { return fixed(v, 3); }));
+    report.insert(QStringLiteral("freq"),
+        textOf(freqOk, freq / 1000.0, [](double v) { return fixed(v, 3); }));
     report.insert(QStringLiteral("ref"), textOf(refOk, qint64(ref), decimal));
     report.insert(QStringLiteral("band"), textOf(bandOk, qint64(band), decimal));
-    report.insert(QStringLiteral("gain"), textOf(gainOk, gain * 0.5, [](double v) { return fixed(v, 1); }));
+    report.insert(
+        QStringLiteral("gain"), textOf(gainOk, gain * 0.5, [](double v) { return fixed(v, 1); }));
     return report;
 }

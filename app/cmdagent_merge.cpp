@@ -22,7 +22,7 @@ QString portNormalized(const QString &text)
 } // namespace
 
 QString CmdAgent::mergeSystemKey(const QCommandLineOption &option, const QString &storeKey,
-                                 const QString &mapKey, QString (*normalize)(const QString &))
+    const QString &mapKey, QString (*normalize)(const QString &))
 {
     Corvane::Module *system = RFCardParser::instance()->systemModule;
     if (parser.isSet(option)) {
@@ -38,18 +38,18 @@ QString CmdAgent::mergeSystemKey(const QCommandLineOption &option, const QString
 
 QString CmdAgent::mergeCard()
 {
-    return mergeSystemKey(cardOption(), QStringLiteral("变频卡型号"), QStringLiteral("cardname"),
-                          &upperCased);
+    return mergeSystemKey(
+        cardOption(), QStringLiteral("变频卡型号"), QStringLiteral("cardname"), &upperCased);
 }
 
 QString CmdAgent::mergeCom()
 {
-    return mergeSystemKey(comOption(), QStringLiteral("端口号"), QStringLiteral("com"),
-                          &portNormalized);
+    return mergeSystemKey(
+        comOption(), QStringLiteral("端口号"), QStringLiteral("com"), &portNormalized);
 }
 
-void CmdAgent::mergeChannelKey(int ch, const QCommandLineOption &option, const QString &key,
-                               Form form)
+void CmdAgent::mergeChannelKey(
+    int ch, const QCommandLineOption &option, const QString &key, Form form)
 {
     Corvane::Module *module = RFCardParser::instance()->channelModules[ch];
     QVariantMap &params = channelParams[ch];

@@ -6,21 +6,20 @@
 #include <cstdio>
 
 int FeExchange::run(UartAgent &uart, const Dialect &dialect, quint8 command, quint8 code,
-                    quint32 value, quint8 channel, quint8 (&recvBuf)[UartAgent::RecvBufSize],
-                    quint32 &recvLen)
+    quint32 value, quint8 channel, quint8 (&recvBuf)[UartAgent::RecvBufSize], quint32 &recvLen)
 {
-    const FeFrame::Bytes frame =
-        FeFrame::build(command, code, value, channel, dialect.requestLayout(code));
+    const FeFrame::Bytes frame
+        = FeFrame::build(command, code, value, channel, dialect.requestLayout(code));
     if (dialect.logsRequest) {
-        qDebug() << "createCmd ucbuf"
-                 << QByteArray(reinterpret_cast<const char *>(frame.data()), FeFrame::Size)
-                        .toHex(' ');
+        qDebug()
+            << "createCmd ucbuf"
+            << QByteArray(reinterpret_cast<const char *>(frame.data()), FeFrame::Size).toHex(' ');
     }
 
     const int ret = uart.sendRecv(frame.data(), FeFrame::Size, recvBuf, &recvLen, 1000);
     if (ret != UartAgent::Success) {
-        qCritical() << (QByteArray(dialect.module) + "::lSetInterface").constData() << "Ret error:"
-                    << ret;
+        qCritical() << (QByteArray(dialect.module) + "::lSetInterface").constData()
+                    << "Ret error:" << ret;
         return ExchangeFailed;
     }
 
@@ -39,8 +38,8 @@ int FeExchange::run(UartAgent &uart, const Dialect &dialect, quint8 command, qui
         return 1;
 
     qDebug("%s %02X %02X %02X %02X\n",
-           (QByteArray(dialect.module) + "::lQueryGetParameterValue").constData(), recvBuf[3],
-           recvBuf[4], recvBuf[5], recvBuf[6]);
+        (QByteArray(dialect.module) + "::lQueryGetParameterValue").constData(), recvBuf[3],
+        recvBuf[4], recvBuf[5], recvBuf[6]);
     if (FeFrame::statusFailed(recvBuf)) {
         if (dialect.statusOnStdout)
             std::printf("error, uart replay failed code=%02x\n", recvBuf[1]);

@@ -8,23 +8,20 @@
 // the frame, send it, check the reply and decode a query's value. The two
 // families differ in their value layouts and in where a few lines go; a
 // Dialect names those differences.
-class FeExchange
-{
+class FeExchange {
 public:
-    struct Dialect
-    {
-        const char *module;                         // "JQFLModule", "VNLModule"
+    struct Dialect {
+        const char *module; // "JQFLModule", "VNLModule"
         FeFrame::Layout (*requestLayout)(quint8 code);
         FeFrame::Layout (*replyLayout)(quint8 code);
-        bool logsRequest;                           // log the frame before sending
-        bool statusOnStdout;                        // failed status: printf, else qCritical
+        bool logsRequest; // log the frame before sending
+        bool statusOnStdout; // failed status: printf, else qCritical
     };
 
     enum Result { ExchangeFailed = -1, BadLength = -2, WrongCode = -3 };
 
     static int run(UartAgent &uart, const Dialect &dialect, quint8 command, quint8 code,
-                   quint32 value, quint8 channel, quint8 (&recvBuf)[UartAgent::RecvBufSize],
-                   quint32 &recvLen);
+        quint32 value, quint8 channel, quint8 (&recvBuf)[UartAgent::RecvBufSize], quint32 &recvLen);
 };
 
 #endif // FEEXCHANGE_H

@@ -1,7 +1,7 @@
 #include "cards/feframe.h"
 
-FeFrame::Bytes FeFrame::build(quint8 command, quint8 code, quint32 value, quint8 channel,
-                              Layout layout)
+FeFrame::Bytes FeFrame::build(
+    quint8 command, quint8 code, quint32 value, quint8 channel, Layout layout)
 {
     Bytes f{};
     f[0] = Header;

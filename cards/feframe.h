@@ -9,8 +9,7 @@
 //   FE | command | code | value[4] | channel | XOR of bytes 1..7 | FA
 // The families differ only in how a parameter code lays out its value, so
 // each passes its own layout; building and checking are the same.
-class FeFrame
-{
+class FeFrame {
 public:
     static constexpr int Size = 10;
     static constexpr quint8 Header = 0xFE;

@@ -17,7 +17,7 @@
 
 namespace {
 
-void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
+void quiet(QtMsgType, const QMessageLogContext &, const QString &) { }
 
 QCoreApplication *app = nullptr;
 QTemporaryDir *workDir = nullptr;
@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    QStringList args{ QStringLiteral("rfcard") };
+    QStringList args{QStringLiteral("rfcard")};
     const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data), int(size));
     args += text.split(QLatin1Char('\n'));
 

@@ -17,7 +17,7 @@
 
 namespace {
 
-void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
+void quiet(QtMsgType, const QMessageLogContext &, const QString &) { }
 
 QTemporaryDir *workDir = nullptr;
 
@@ -57,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         __builtin_trap();
     const QJsonDocument doc = QJsonDocument::fromJson(saved.readAll());
     const QJsonObject ch2Saved = doc.object().value(QStringLiteral("RFCardParser ch2")).toObject();
-    if (!doc.isObject() || ch2Saved.value(QStringLiteral("ref")).toString() != gain + QStringLiteral("x"))
+    if (!doc.isObject()
+        || ch2Saved.value(QStringLiteral("ref")).toString() != gain + QStringLiteral("x"))
         __builtin_trap();
     return 0;
 }

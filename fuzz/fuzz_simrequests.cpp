@@ -10,7 +10,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size < 1)
         return 0;
     SimCard card(data[0] % 3 == 0 ? SimCard::Family::JQ
-                                  : data[0] % 3 == 1 ? SimCard::Family::VN : SimCard::Family::KLR);
+            : data[0] % 3 == 1    ? SimCard::Family::VN
+                                  : SimCard::Family::KLR);
     QByteArray buffer(reinterpret_cast<const char *>(data + 1), int(size - 1));
     QByteArray frame;
     bool garbage = false;

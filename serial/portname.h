@@ -9,8 +9,7 @@
 // case-sensitive: only the Windows-style "comN" is upper-cased (so that
 // scripts written for Windows keep working, e.g. with a /dev/COM3 udev link),
 // every other name is used exactly as typed.
-class PortName
-{
+class PortName {
 public:
     static QString normalized(const QString &typed);
 };

@@ -21,8 +21,8 @@ UartAgent::~UartAgent()
     }
 }
 
-void UartAgent::openPort(QString portName, int baudRate, int dataBits, int parity, int stopBits,
-                         int flowControl)
+void UartAgent::openPort(
+    QString portName, int baudRate, int dataBits, int parity, int stopBits, int flowControl)
 {
     if (portName.isEmpty())
         return;
@@ -48,8 +48,7 @@ void UartAgent::openPort(QString portName, int baudRate, int dataBits, int parit
         return;
     }
 
-    const bool configured =
-        m_SerialPort.setBaudRate(m_BaudRate, QSerialPort::AllDirections)
+    const bool configured = m_SerialPort.setBaudRate(m_BaudRate, QSerialPort::AllDirections)
         && m_SerialPort.setDataBits(static_cast<QSerialPort::DataBits>(m_DataBits))
         && m_SerialPort.setParity(static_cast<QSerialPort::Parity>(m_Parity))
         && m_SerialPort.setStopBits(static_cast<QSerialPort::StopBits>(m_StopBits))
@@ -62,7 +61,7 @@ void UartAgent::openPort(QString portName, int baudRate, int dataBits, int parit
 void UartAgent::openCardLine(const QString &portName)
 {
     openPort(portName, 115200, QSerialPort::Data8, QSerialPort::NoParity, QSerialPort::OneStop,
-             QSerialPort::NoFlowControl);
+        QSerialPort::NoFlowControl);
 }
 
 bool UartAgent::writeRequest(const quint8 *request, int count)
@@ -98,7 +97,7 @@ bool UartAgent::waitAndRead(quint32 timeoutMs)
 }
 
 int UartAgent::sendRecv(const quint8 *request, int count, quint8 (&recvBuf)[RecvBufSize],
-                        quint32 *recvLen, quint32 timeoutMs)
+    quint32 *recvLen, quint32 timeoutMs)
 {
     if (!writeRequest(request, count))
         return WriteIncomplete;
@@ -119,7 +118,7 @@ int UartAgent::sendRecv(const quint8 *request, int count, quint8 (&recvBuf)[Recv
 }
 
 int UartAgent::sendRecvCapped(const quint8 *request, int count, quint8 *recvBuf, quint32 capacity,
-                              quint32 *recvLen, quint32 timeoutMs)
+    quint32 *recvLen, quint32 timeoutMs)
 {
     if (!writeRequest(request, count))
         return WriteIncomplete;

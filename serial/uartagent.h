@@ -9,8 +9,7 @@
 // The one serial-port wrapper: every protocol module owns one. An exchange is
 // one write, one blocking wait for the first bytes of the answer and one read
 // of whatever has arrived by then; the cards answer in one burst.
-class UartAgent : public QObject
-{
+class UartAgent : public QObject {
     Q_OBJECT
 
 public:
@@ -20,15 +19,15 @@ public:
     UartAgent();
     ~UartAgent() override;
 
-    void openPort(QString portName, int baudRate, int dataBits, int parity, int stopBits,
-                  int flowControl);
+    void openPort(
+        QString portName, int baudRate, int dataBits, int parity, int stopBits, int flowControl);
     // The line every card family uses: 115200 baud, 8 data bits, no parity,
     // one stop bit, no flow control.
     void openCardLine(const QString &portName);
-    int sendRecv(const quint8 *request, int count, quint8 (&recvBuf)[RecvBufSize],
-                 quint32 *recvLen, quint32 timeoutMs);
+    int sendRecv(const quint8 *request, int count, quint8 (&recvBuf)[RecvBufSize], quint32 *recvLen,
+        quint32 timeoutMs);
     int sendRecvCapped(const quint8 *request, int count, quint8 *recvBuf, quint32 capacity,
-                       quint32 *recvLen, quint32 timeoutMs);
+        quint32 *recvLen, quint32 timeoutMs);
 
     bool isOpen() const { return m_IsOpen; }
     QString portName() const { return m_PortName; }

@@ -22,7 +22,7 @@
 
 namespace {
 
-std::atomic<bool> stopRequested{ false };
+std::atomic<bool> stopRequested{false};
 
 void onSignal(int)
 {
@@ -60,13 +60,14 @@ void applyReadOnlyValues(const QCommandLineParser &parser, SimCard &card)
     auto onlyFor = [&](const char *option, bool applies) {
         if (parser.isSet(QLatin1String(option)) && !applies)
             std::fprintf(stderr, "rfcard-sim: --%s does not apply to the %s family, ignored\n",
-                         option, qPrintable(SimCard::familyName(f)));
+                option, qPrintable(SimCard::familyName(f)));
         return parser.isSet(QLatin1String(option)) && applies;
     };
     if (onlyFor("temp", f != SimCard::Family::KLR))
         card.setEverywhere("temp", quint32(qRound(decimal(parser, QStringLiteral("temp")) * 10)));
     if (onlyFor("power", f == SimCard::Family::JQ))
-        card.setEverywhere("power", quint32(qRound(decimal(parser, QStringLiteral("power")) * 100)));
+        card.setEverywhere(
+            "power", quint32(qRound(decimal(parser, QStringLiteral("power")) * 100)));
     if (onlyFor("type", f == SimCard::Family::VN))
         card.setEverywhere("type", quint32(number(parser, QStringLiteral("type"))));
     if (onlyFor("warning", f == SimCard::Family::KLR))
@@ -82,27 +83,47 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral("1.0.2"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Plays an RF frequency-conversion card on a pseudo-terminal for rfcard.\n"
-        "Prints the device to give to rfcard --com as its first line of output."));
+    parser.setApplicationDescription(
+        QStringLiteral("Plays an RF frequency-conversion card on a pseudo-terminal for rfcard.\n"
+                       "Prints the device to give to rfcard --com as its first line of output."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOptions({
-        { QStringLiteral("family"), QStringLiteral("Card family: jq (JQ5140, JQ5120), vn (VN2810), klr (KLR620)."), QStringLiteral("jq|vn|klr") },
-        { QStringLiteral("link"), QStringLiteral("Also make a symbolic link PATH to the device."), QStringLiteral("PATH") },
-        { QStringLiteral("port"), QStringLiteral("Serve on this existing serial device instead of a pseudo-terminal."), QStringLiteral("NAME") },
-        { QStringLiteral("state"), QStringLiteral("Keep the card's settings in this JSON file between runs."), QStringLiteral("FILE") },
-        { QStringLiteral("fault"), QStringLiteral("Misbehave: no-reply, short, long, wrong-code, status51, status53, split, garbage or late; with :CODE only for that parameter code. Repeatable; the first that matches applies."), QStringLiteral("KIND[:CODE]") },
-        { QStringLiteral("trace"), QStringLiteral("Print every frame received and sent on standard error.") },
-        { QStringLiteral("baud-timing"), QStringLiteral("Answer no sooner than a real 115200 baud 8N1 line would.") },
-        { QStringLiteral("delay"), QStringLiteral("Wait this long before every answer."), QStringLiteral("MS"), QStringLiteral("0") },
-        { QStringLiteral("late-ms"), QStringLiteral("How late a \"late\" fault answers."), QStringLiteral("MS"), QStringLiteral("1100") },
-        { QStringLiteral("split-pause"), QStringLiteral("Pause between the parts of a split answer."), QStringLiteral("MS"), QStringLiteral("50") },
-        { QStringLiteral("unplug-after"), QStringLiteral("Vanish (close the device) after this many requests."), QStringLiteral("N"), QStringLiteral("0") },
-        { QStringLiteral("temp"), QStringLiteral("Temperature in degrees (jq, vn)."), QStringLiteral("C") },
-        { QStringLiteral("power"), QStringLiteral("Input power in dB (jq)."), QStringLiteral("DB") },
-        { QStringLiteral("type"), QStringLiteral("Card type value (vn)."), QStringLiteral("N") },
-        { QStringLiteral("warning"), QStringLiteral("Warning status (klr)."), QStringLiteral("N") },
+        {QStringLiteral("family"),
+            QStringLiteral("Card family: jq (JQ5140, JQ5120), vn (VN2810), klr (KLR620)."),
+            QStringLiteral("jq|vn|klr")},
+        {QStringLiteral("link"), QStringLiteral("Also make a symbolic link PATH to the device."),
+            QStringLiteral("PATH")},
+        {QStringLiteral("port"),
+            QStringLiteral("Serve on this existing serial device instead of a pseudo-terminal."),
+            QStringLiteral("NAME")},
+        {QStringLiteral("state"),
+            QStringLiteral("Keep the card's settings in this JSON file between runs."),
+            QStringLiteral("FILE")},
+        {QStringLiteral("fault"),
+            QStringLiteral("Misbehave: no-reply, short, long, wrong-code, status51, status53, "
+                           "split, garbage or late; with :CODE only for that parameter code. "
+                           "Repeatable; the first that matches applies."),
+            QStringLiteral("KIND[:CODE]")},
+        {QStringLiteral("trace"),
+            QStringLiteral("Print every frame received and sent on standard error.")},
+        {QStringLiteral("baud-timing"),
+            QStringLiteral("Answer no sooner than a real 115200 baud 8N1 line would.")},
+        {QStringLiteral("delay"), QStringLiteral("Wait this long before every answer."),
+            QStringLiteral("MS"), QStringLiteral("0")},
+        {QStringLiteral("late-ms"), QStringLiteral("How late a \"late\" fault answers."),
+            QStringLiteral("MS"), QStringLiteral("1100")},
+        {QStringLiteral("split-pause"),
+            QStringLiteral("Pause between the parts of a split answer."), QStringLiteral("MS"),
+            QStringLiteral("50")},
+        {QStringLiteral("unplug-after"),
+            QStringLiteral("Vanish (close the device) after this many requests."),
+            QStringLiteral("N"), QStringLiteral("0")},
+        {QStringLiteral("temp"), QStringLiteral("Temperature in degrees (jq, vn)."),
+            QStringLiteral("C")},
+        {QStringLiteral("power"), QStringLiteral("Input power in dB (jq)."), QStringLiteral("DB")},
+        {QStringLiteral("type"), QStringLiteral("Card type value (vn)."), QStringLiteral("N")},
+        {QStringLiteral("warning"), QStringLiteral("Warning status (klr)."), QStringLiteral("N")},
     });
     parser.process(app);
 
@@ -140,7 +161,8 @@ int main(int argc, char *argv[])
     if (parser.isSet(QStringLiteral("port"))) {
         auto serial = std::make_unique<SerialLine>(parser.value(QStringLiteral("port")));
         if (!serial->open(&error))
-            fail(QStringLiteral("cannot open %1: %2").arg(parser.value(QStringLiteral("port")), error));
+            fail(QStringLiteral("cannot open %1: %2")
+                     .arg(parser.value(QStringLiteral("port")), error));
         line = std::move(serial);
     } else {
 #ifndef Q_OS_WIN
@@ -149,7 +171,8 @@ int main(int argc, char *argv[])
             fail(QStringLiteral("cannot create a pseudo-terminal: %1").arg(error));
         line = std::move(pty);
 #else
-        fail(QStringLiteral("no pseudo-terminals here: give --port with one end of a null-modem pair"));
+        fail(QStringLiteral(
+            "no pseudo-terminals here: give --port with one end of a null-modem pair"));
 #endif
     }
 

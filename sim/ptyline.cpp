@@ -41,7 +41,7 @@ QByteArray PtyLine::read(int timeoutMs, bool &lost)
         lost = true;
         return QByteArray();
     }
-    pollfd p{ m_Master, POLLIN, 0 };
+    pollfd p{m_Master, POLLIN, 0};
     const int ready = ::poll(&p, 1, timeoutMs);
     if (ready <= 0)
         return QByteArray();

@@ -6,8 +6,7 @@
 // A pseudo-terminal: the tool opens its slave side like a serial port. The
 // simulator holds a slave descriptor of its own, so the tool may open and
 // close the device as often as it likes without the master seeing a hang-up.
-class PtyLine : public SimLine
-{
+class PtyLine : public SimLine {
 public:
     PtyLine();
     ~PtyLine() override;

@@ -7,8 +7,7 @@
 
 // A real serial device (for instance one end of a null-modem pair), at the
 // line settings the cards use: 115200 baud, 8N1, no flow control.
-class SerialLine : public SimLine
-{
+class SerialLine : public SimLine {
 public:
     explicit SerialLine(const QString &name);
     bool open(QString *error);

@@ -8,36 +8,36 @@ using Layout = SimCard::Layout;
 
 // JQ5140/JQ5120: 10-byte frames, one code per parameter for set and query.
 const SimCard::Param JQParams[] = {
-    { "freq", 2, 2, 2, Layout::Be24, false, 1000000 },
-    { "workmode", 7, 7, 7, Layout::Byte3, false, 0 },
-    { "rfatt", 8, 8, 8, Layout::Byte3, false, 60 },
-    { "ifatt", 9, 9, 9, Layout::Byte3, false, 60 },
-    { "ifadjatt", 10, 10, 10, Layout::Byte3, false, 50 },
-    { "ref", 11, 11, 11, Layout::Byte3, true, 0 },
-    { "ifout", 12, 12, 12, Layout::Byte3, false, 0 },
-    { "power", 0, 13, 13, Layout::Be16, false, 0 },
-    { "ifband", 16, 16, 16, Layout::Byte3, false, 0 },
-    { "temp", 0, 128, 128, Layout::Be16, false, 250 },
+    {"freq", 2, 2, 2, Layout::Be24, false, 1000000},
+    {"workmode", 7, 7, 7, Layout::Byte3, false, 0},
+    {"rfatt", 8, 8, 8, Layout::Byte3, false, 60},
+    {"ifatt", 9, 9, 9, Layout::Byte3, false, 60},
+    {"ifadjatt", 10, 10, 10, Layout::Byte3, false, 50},
+    {"ref", 11, 11, 11, Layout::Byte3, true, 0},
+    {"ifout", 12, 12, 12, Layout::Byte3, false, 0},
+    {"power", 0, 13, 13, Layout::Be16, false, 0},
+    {"ifband", 16, 16, 16, Layout::Byte3, false, 0},
+    {"temp", 0, 128, 128, Layout::Be16, false, 250},
 };
 
 // VN2810: the same frame, its own codes; the gain is a code, 90 = gain 0.
 const SimCard::Param VNParams[] = {
-    { "freq", 2, 2, 2, Layout::Be24, false, 1000000 },
-    { "gaincode", 5, 5, 5, Layout::Byte3, false, 90 },
-    { "ifout", 12, 12, 12, Layout::Byte3, false, 0 },
-    { "temp", 0, 13, 13, Layout::Be16, false, 250 },
-    { "type", 0, 16, 16, Layout::Byte3, false, 1 },
+    {"freq", 2, 2, 2, Layout::Be24, false, 1000000},
+    {"gaincode", 5, 5, 5, Layout::Byte3, false, 90},
+    {"ifout", 12, 12, 12, Layout::Byte3, false, 0},
+    {"temp", 0, 13, 13, Layout::Be16, false, 250},
+    {"type", 0, 16, 16, Layout::Byte3, false, 1},
 };
 
 // KLR620: 8-byte frames; sets and queries have their own codes and the
 // reply carries a third one.
 const SimCard::Param KLRParams[] = {
-    { "freq", 0xA2, 0xA7, 0xB2, Layout::Be32, false, 1000000 },
-    { "workmode", 0xA3, 0xA8, 0xB3, Layout::Byte6, false, 0 },
-    { "rfatt", 0xA4, 0xA9, 0xB4, Layout::Byte6, false, 30 },
-    { "ifatt", 0xA5, 0xAA, 0xB5, Layout::Byte6, false, 0 },
-    { "band", 0xA6, 0xAC, 0xB6, Layout::Byte6, false, 2 },
-    { "warning", 0, 0xAB, 0xBA, Layout::Byte6, false, 0 },
+    {"freq", 0xA2, 0xA7, 0xB2, Layout::Be32, false, 1000000},
+    {"workmode", 0xA3, 0xA8, 0xB3, Layout::Byte6, false, 0},
+    {"rfatt", 0xA4, 0xA9, 0xB4, Layout::Byte6, false, 30},
+    {"ifatt", 0xA5, 0xAA, 0xB5, Layout::Byte6, false, 0},
+    {"band", 0xA6, 0xAC, 0xB6, Layout::Byte6, false, 2},
+    {"warning", 0, 0xAB, 0xBA, Layout::Byte6, false, 0},
 };
 
 constexpr quint8 FeHeader = 0xFE;
@@ -50,11 +50,16 @@ quint32 readValue(const QByteArray &f, Layout layout)
 {
     auto b = [&](int i) { return quint32(quint8(f.at(i))); };
     switch (layout) {
-    case Layout::Byte3: return b(3);
-    case Layout::Be16: return b(3) << 8 | b(4);
-    case Layout::Be24: return b(3) << 16 | b(4) << 8 | b(5);
-    case Layout::Byte6: return b(6);
-    case Layout::Be32: return b(3) << 24 | b(4) << 16 | b(5) << 8 | b(6);
+    case Layout::Byte3:
+        return b(3);
+    case Layout::Be16:
+        return b(3) << 8 | b(4);
+    case Layout::Be24:
+        return b(3) << 16 | b(4) << 8 | b(5);
+    case Layout::Byte6:
+        return b(6);
+    case Layout::Be32:
+        return b(3) << 24 | b(4) << 16 | b(5) << 8 | b(6);
     }
     return 0;
 }
@@ -62,12 +67,26 @@ quint32 readValue(const QByteArray &f, Layout layout)
 void writeValue(QByteArray &f, quint32 v, Layout layout)
 {
     switch (layout) {
-    case Layout::Byte3: f[3] = char(v); break;
-    case Layout::Be16: f[3] = char(v >> 8); f[4] = char(v); break;
-    case Layout::Be24: f[3] = char(v >> 16); f[4] = char(v >> 8); f[5] = char(v); break;
-    case Layout::Byte6: f[6] = char(v); break;
+    case Layout::Byte3:
+        f[3] = char(v);
+        break;
+    case Layout::Be16:
+        f[3] = char(v >> 8);
+        f[4] = char(v);
+        break;
+    case Layout::Be24:
+        f[3] = char(v >> 16);
+        f[4] = char(v >> 8);
+        f[5] = char(v);
+        break;
+    case Layout::Byte6:
+        f[6] = char(v);
+        break;
     case Layout::Be32:
-        f[3] = char(v >> 24); f[4] = char(v >> 16); f[5] = char(v >> 8); f[6] = char(v);
+        f[3] = char(v >> 24);
+        f[4] = char(v >> 16);
+        f[5] = char(v >> 8);
+        f[6] = char(v);
         break;
     }
 }
@@ -76,10 +95,14 @@ quint32 mask(Layout layout)
 {
     switch (layout) {
     case Layout::Byte3:
-    case Layout::Byte6: return 0xFF;
-    case Layout::Be16: return 0xFFFF;
-    case Layout::Be24: return 0xFFFFFF;
-    case Layout::Be32: return 0xFFFFFFFF;
+    case Layout::Byte6:
+        return 0xFF;
+    case Layout::Be16:
+        return 0xFFFF;
+    case Layout::Be24:
+        return 0xFFFFFF;
+    case Layout::Be32:
+        return 0xFFFFFFFF;
     }
     return 0;
 }
@@ -99,12 +122,19 @@ QString hexByte(quint8 b)
 
 } // namespace
 
-SimCard::SimCard(Family family) : m_Family(family)
+SimCard::SimCard(Family family)
+    : m_Family(family)
 {
     switch (family) {
-    case Family::JQ: m_Params = QVector<Param>(std::begin(JQParams), std::end(JQParams)); break;
-    case Family::VN: m_Params = QVector<Param>(std::begin(VNParams), std::end(VNParams)); break;
-    case Family::KLR: m_Params = QVector<Param>(std::begin(KLRParams), std::end(KLRParams)); break;
+    case Family::JQ:
+        m_Params = QVector<Param>(std::begin(JQParams), std::end(JQParams));
+        break;
+    case Family::VN:
+        m_Params = QVector<Param>(std::begin(VNParams), std::end(VNParams));
+        break;
+    case Family::KLR:
+        m_Params = QVector<Param>(std::begin(KLRParams), std::end(KLRParams));
+        break;
     }
     for (const Param &p : qAsConst(m_Params))
         m_State.insert(QString::fromLatin1(p.name), QVector<quint32>(Channels, p.initial));
@@ -132,9 +162,12 @@ bool SimCard::parseFamily(const QString &text, Family &family)
 QString SimCard::familyName(Family family)
 {
     switch (family) {
-    case Family::JQ: return QStringLiteral("jq");
-    case Family::VN: return QStringLiteral("vn");
-    case Family::KLR: return QStringLiteral("klr");
+    case Family::JQ:
+        return QStringLiteral("jq");
+    case Family::VN:
+        return QStringLiteral("vn");
+    case Family::KLR:
+        return QStringLiteral("klr");
     }
     return QString();
 }
@@ -201,17 +234,22 @@ SimCard::Response SimCard::handleFe(const QByteArray &f)
     const quint8 command = quint8(f.at(1));
     const quint8 channel = quint8(f.at(7));
     r.query = command == 1;
-    const Param *p = command == 1 ? findByQuery(r.code) : command == 3 ? findBySet(r.code) : nullptr;
+    const Param *p = command == 1 ? findByQuery(r.code)
+        : command == 3            ? findBySet(r.code)
+                                  : nullptr;
     if (!p) {
         r.note = QStringLiteral("unknown command %1 code %2, no answer")
-                     .arg(command).arg(hexByte(r.code));
+                     .arg(command)
+                     .arg(hexByte(r.code));
         return r;
     }
     r.valid = true;
     if (channel >= Channels) {
         // A channel this card does not have: failed status, nothing changes.
         r.reply = feReply(StatusChannelFailed, r.code, 0, channel, p->layout);
-        r.note = QStringLiteral("%1 on channel %2: no such channel").arg(QLatin1String(p->name)).arg(channel);
+        r.note = QStringLiteral("%1 on channel %2: no such channel")
+                     .arg(QLatin1String(p->name))
+                     .arg(channel);
         return r;
     }
     quint32 &v = slot(*p, channel);
@@ -254,7 +292,8 @@ SimCard::Response SimCard::handleKlr(const QByteArray &f)
         const quint32 nv = readValue(f, set->layout);
         r.changed = nv != v;
         v = nv;
-        r.note = QStringLiteral("set %1 ch%2 = %3").arg(QLatin1String(set->name)).arg(channel).arg(v);
+        r.note
+            = QStringLiteral("set %1 ch%2 = %3").arg(QLatin1String(set->name)).arg(channel).arg(v);
         return r;
     }
     const quint32 v = slot(*query, channel);
@@ -263,8 +302,8 @@ SimCard::Response SimCard::handleKlr(const QByteArray &f)
     return r;
 }
 
-QByteArray SimCard::feReply(quint8 status, quint8 code, quint32 value, quint8 channel,
-                            Layout layout) const
+QByteArray SimCard::feReply(
+    quint8 status, quint8 code, quint32 value, quint8 channel, Layout layout) const
 {
     QByteArray f(10, '\0');
     f[0] = char(FeHeader);
@@ -333,7 +372,8 @@ bool SimCard::fromJson(const QJsonObject &state, QString *error)
         for (const Param &p : qAsConst(m_Params)) {
             const QJsonValue v = c.value(QLatin1String(p.name));
             if (v.isDouble())
-                m_State[QString::fromLatin1(p.name)][ch] = quint32(qint64(v.toDouble())) & mask(p.layout);
+                m_State[QString::fromLatin1(p.name)][ch]
+                    = quint32(qint64(v.toDouble())) & mask(p.layout);
         }
     }
     return true;

@@ -10,8 +10,7 @@
 // A simulated card of one family: it keeps every parameter of every channel
 // and answers each request frame the way the hardware does. The three
 // families differ only in their frame shape and their table of parameters.
-class SimCard
-{
+class SimCard {
 public:
     enum class Family { JQ, VN, KLR };
     static constexpr int Channels = 4;
@@ -19,26 +18,24 @@ public:
     // Where a value sits in a reply (and in a set command).
     enum class Layout { Byte3, Be16, Be24, Byte6, Be32 };
 
-    struct Param
-    {
+    struct Param {
         const char *name;
-        quint8 setCode;   // 0: read-only
+        quint8 setCode; // 0: read-only
         quint8 queryCode;
         quint8 replyCode;
         Layout layout;
-        bool cardWide;    // one value for the whole card (the reference clock)
+        bool cardWide; // one value for the whole card (the reference clock)
         quint32 initial;
     };
 
     // The outcome of one request frame.
-    struct Response
-    {
-        bool valid = false;      // a frame this card understands
+    struct Response {
+        bool valid = false; // a frame this card understands
         bool query = false;
-        quint8 code = 0;         // the parameter code of the request
-        QByteArray reply;        // empty: the card does not answer
-        QString note;            // for the trace: what the card made of it
-        bool changed = false;    // a set command changed the state
+        quint8 code = 0; // the parameter code of the request
+        QByteArray reply; // empty: the card does not answer
+        QString note; // for the trace: what the card made of it
+        bool changed = false; // a set command changed the state
     };
 
     explicit SimCard(Family family);
@@ -65,8 +62,8 @@ private:
     const Param *findByQuery(quint8 code) const;
     Response handleFe(const QByteArray &frame);
     Response handleKlr(const QByteArray &frame);
-    QByteArray feReply(quint8 status, quint8 code, quint32 value, quint8 channel,
-                       Layout layout) const;
+    QByteArray feReply(
+        quint8 status, quint8 code, quint32 value, quint8 channel, Layout layout) const;
     QByteArray klrReply(quint8 code, quint32 value, quint8 channel, Layout layout) const;
     quint32 &slot(const Param &p, int channel);
 

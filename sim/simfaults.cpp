@@ -4,16 +4,19 @@
 
 namespace {
 
-const struct
-{
+const struct {
     const char *name;
     SimFaults::Kind kind;
 } KindNames[] = {
-    { "no-reply", SimFaults::Kind::NoReply }, { "short", SimFaults::Kind::Short },
-    { "long", SimFaults::Kind::Long },         { "wrong-code", SimFaults::Kind::WrongCode },
-    { "status51", SimFaults::Kind::Status51 }, { "status53", SimFaults::Kind::Status53 },
-    { "split", SimFaults::Kind::Split },       { "garbage", SimFaults::Kind::Garbage },
-    { "late", SimFaults::Kind::Late },
+    {"no-reply", SimFaults::Kind::NoReply},
+    {"short", SimFaults::Kind::Short},
+    {"long", SimFaults::Kind::Long},
+    {"wrong-code", SimFaults::Kind::WrongCode},
+    {"status51", SimFaults::Kind::Status51},
+    {"status53", SimFaults::Kind::Status53},
+    {"split", SimFaults::Kind::Split},
+    {"garbage", SimFaults::Kind::Garbage},
+    {"late", SimFaults::Kind::Late},
 };
 
 quint8 feCheck(const QByteArray &f)
@@ -54,7 +57,7 @@ QStringList SimFaults::kindNames()
 bool SimFaults::add(const QString &text, QString *error)
 {
     const QStringList parts = text.split(QLatin1Char(':'));
-    Fault fault{ Kind::NoReply, -1 };
+    Fault fault{Kind::NoReply, -1};
     bool known = false;
     for (const auto &k : KindNames) {
         if (parts.at(0) == QLatin1String(k.name)) {
@@ -79,8 +82,7 @@ bool SimFaults::add(const QString &text, QString *error)
     return true;
 }
 
-SimFaults::Plan SimFaults::apply(quint8 code, const QByteArray &reply, bool fe,
-                                 int frameSize) const
+SimFaults::Plan SimFaults::apply(quint8 code, const QByteArray &reply, bool fe, int frameSize) const
 {
     Plan plan;
     plan.first = reply;

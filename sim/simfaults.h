@@ -7,24 +7,21 @@
 
 // Trouble the simulated card can be told to make, for every request or only
 // for requests of one parameter code: --fault KIND[:CODE], repeatable.
-class SimFaults
-{
+class SimFaults {
 public:
     enum class Kind { NoReply, Short, Long, WrongCode, Status51, Status53, Split, Garbage, Late };
 
-    struct Fault
-    {
+    struct Fault {
         Kind kind;
         int code; // -1: every code
     };
 
     // How to answer one request.
-    struct Plan
-    {
+    struct Plan {
         QByteArray first;
         QByteArray second; // written after a pause when not empty
-        int delayMs = 0;   // extra wait before answering
-        QString note;      // empty when no fault applied
+        int delayMs = 0; // extra wait before answering
+        QString note; // empty when no fault applied
     };
 
     bool add(const QString &text, QString *error);

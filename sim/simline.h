@@ -5,8 +5,7 @@
 #include <QString>
 
 // The card's end of a serial line.
-class SimLine
-{
+class SimLine {
 public:
     virtual ~SimLine() = default;
     // The device name the tool opens.
@@ -16,7 +15,7 @@ public:
     virtual QByteArray read(int timeoutMs, bool &lost) = 0;
     virtual bool write(const QByteArray &bytes) = 0;
     // Makes the line go away, as when the card is unplugged.
-    virtual void unplug() {}
+    virtual void unplug() { }
 };
 
 #endif // SIMLINE_H

@@ -18,7 +18,9 @@ constexpr qint64 ByteMicros = 10 * 1000000 / 115200;
 } // namespace
 
 SimServer::SimServer(SimCard &card, const SimFaults &faults, const Options &options)
-    : m_Card(card), m_Faults(faults), m_Options(options)
+    : m_Card(card)
+    , m_Faults(faults)
+    , m_Options(options)
 {
 }
 
@@ -94,10 +96,10 @@ void SimServer::trace(const char *direction, const QByteArray &bytes, const QStr
 {
     if (!m_Options.trace)
         return;
-    const QByteArray time = QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")).toLatin1();
+    const QByteArray time
+        = QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")).toLatin1();
     std::fprintf(stderr, "%s %s %s%s%s\n", time.constData(), direction,
-                 bytes.toHex(' ').constData(), note.isEmpty() ? "" : "  | ",
-                 note.toUtf8().constData());
+        bytes.toHex(' ').constData(), note.isEmpty() ? "" : "  | ", note.toUtf8().constData());
     std::fflush(stderr);
 }
 
@@ -122,8 +124,8 @@ bool SimServer::loadState(QString *error)
 bool SimServer::saveState(QString *error) const
 {
     QSaveFile file(m_Options.statePath);
-    if (!file.open(QIODevice::WriteOnly)
-        || file.write(QJsonDocument(m_Card.toJson()).toJson()) < 0 || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(m_Card.toJson()).toJson()) < 0
+        || !file.commit()) {
         *error = file.errorString();
         return false;
     }

@@ -12,16 +12,14 @@ class SimLine;
 
 // Serves one simulated card on one line: reads request frames, lets the card
 // answer, bends the answer as the faults say, and keeps the state file.
-class SimServer
-{
+class SimServer {
 public:
-    struct Options
-    {
+    struct Options {
         bool trace = false;
         bool baudTiming = false;
-        int delayMs = 0;        // extra delay before every answer
-        int splitPauseMs = 50;  // pause between the two parts of a split answer
-        int unplugAfter = 0;    // requests after which the line goes away (0: never)
+        int delayMs = 0; // extra delay before every answer
+        int splitPauseMs = 50; // pause between the two parts of a split answer
+        int unplugAfter = 0; // requests after which the line goes away (0: never)
         QString statePath;
     };
 

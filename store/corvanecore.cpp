@@ -34,7 +34,8 @@ QString typeProblem(const QJsonObject &root)
         const QJsonObject module = m.value().toObject();
         for (auto k = module.constBegin(); k != module.constEnd(); ++k) {
             if (!k.value().isString())
-                return QStringLiteral("\"%1\" of module \"%2\" is not a text").arg(k.key(), m.key());
+                return QStringLiteral("\"%1\" of module \"%2\" is not a text")
+                    .arg(k.key(), m.key());
         }
     }
     return QString();
@@ -94,7 +95,8 @@ Core::FileContent Core::readFile(const QString &path)
     QJsonParseError error;
     const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
     if (error.error != QJsonParseError::NoError) {
-        content.problem = QStringLiteral("not JSON: %1 at byte %2").arg(error.errorString()).arg(error.offset);
+        content.problem
+            = QStringLiteral("not JSON: %1 at byte %2").arg(error.errorString()).arg(error.offset);
         return content;
     }
     if (!doc.isObject()) {

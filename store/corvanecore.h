@@ -18,8 +18,7 @@ class Module;
 // save takes a lock, re-reads the file and writes back only what this run
 // set, on top of what is there now. A file that cannot be understood is
 // reported and kept beside the new one as "<name>.bad".
-class Core : public QObject
-{
+class Core : public QObject {
     Q_OBJECT
 
 public:
@@ -40,10 +39,9 @@ private:
     Core();
 
     // What reading the file gave: its object, or why it could not be used.
-    struct FileContent
-    {
+    struct FileContent {
         QJsonObject root;
-        QString problem;        // empty when the file is missing or sound
+        QString problem; // empty when the file is missing or sound
         bool keepAsBad = false; // a damaged regular file, worth keeping
     };
     static FileContent readFile(const QString &path);

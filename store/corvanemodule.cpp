@@ -3,7 +3,8 @@
 namespace Corvane {
 
 Module::Module(const QString &name, QObject *parent)
-    : QObject(parent), m_Name(name)
+    : QObject(parent)
+    , m_Name(name)
 {
 }
 

@@ -13,8 +13,7 @@ class Core;
 // A named set of text settings. Every key has a declared default; a text
 // loaded from the configuration file overrides it, and a text set during the
 // run overrides both. Only what was set during the run counts as "changed".
-class Module : public QObject
-{
+class Module : public QObject {
     Q_OBJECT
 
 public:
@@ -37,7 +36,7 @@ private:
     const QMap<QString, QString> &changed() const { return m_Set; }
 
     QString m_Name;
-    QStringList m_Keys;                // declared keys, in declaration order
+    QStringList m_Keys; // declared keys, in declaration order
     QMap<QString, QString> m_Defaults;
     QMap<QString, QString> m_Stored;
     QMap<QString, QString> m_Set;

@@ -10,20 +10,25 @@ namespace {
 // The system keys are declared from their GBK bytes, as the configuration
 // framework expects them; the merges use the same texts as Unicode literals.
 const char CardModelKeyGbk[] = "\xb1\xe4\xc6\xb5\xbf\xa8\xd0\xcd\xba\xc5"; // 变频卡型号
-const char PortKeyGbk[] = "\xb6\xcb\xbf\xda\xba\xc5";                    // 端口号
+const char PortKeyGbk[] = "\xb6\xcb\xbf\xda\xba\xc5"; // 端口号
 
-struct ChannelDefault
-{
+struct ChannelDefault {
     const char *key;
     const char *text;
 };
 
 // Frequencies are kept in kHz, in the text forms the merges write.
 const ChannelDefault ChannelDefaults[] = {
-    { "freq", "1000000.000" }, { "gain", "0" },     { "gain2", "0" },
-    { "outfreq", "70000" },    { "ref", "0" },      { "workmode", "0" },
-    { "band", "0" },           { "gainmode", "0" }, { "upfreq", "1e+06" },
-    { "upgain", "0" },
+    {"freq", "1000000.000"},
+    {"gain", "0"},
+    {"gain2", "0"},
+    {"outfreq", "70000"},
+    {"ref", "0"},
+    {"workmode", "0"},
+    {"band", "0"},
+    {"gainmode", "0"},
+    {"upfreq", "1e+06"},
+    {"upgain", "0"},
 };
 
 } // namespace
@@ -49,7 +54,8 @@ void RFCardParser::init()
 
     const QString prefix = QString::fromLatin1(metaObject()->className());
     for (int i = 0; i < ChannelCount; ++i)
-        channelModules[i] = new Corvane::Module(prefix + QStringLiteral(" ch") + QString::number(i + 1));
+        channelModules[i]
+            = new Corvane::Module(prefix + QStringLiteral(" ch") + QString::number(i + 1));
     initChannelDefaults();
     for (Corvane::Module *module : channelModules)
         Corvane::Core::Instance()->registerModule(module);

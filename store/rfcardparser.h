@@ -9,8 +9,7 @@ class Module;
 
 // The settings kept between runs: card model and port in the framework's
 // "system" module, and ten texts for each of the four channels.
-class RFCardParser : public QObject
-{
+class RFCardParser : public QObject {
     Q_OBJECT
 
 public:

@@ -61,7 +61,8 @@ int LogCapture::indexOf(const QString &text, int from) const
     return -1;
 }
 
-StdoutCapture::StdoutCapture(int fd) : m_Fd(fd)
+StdoutCapture::StdoutCapture(int fd)
+    : m_Fd(fd)
 {
     std::fflush(stdout);
     std::fflush(stderr);

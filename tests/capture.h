@@ -7,8 +7,7 @@
 #include <QtGlobal>
 
 // Collects the lines written to Qt's message log while it lives.
-class LogCapture
-{
+class LogCapture {
 public:
     LogCapture();
     ~LogCapture();
@@ -23,8 +22,7 @@ private:
 
 // Redirects the process's standard output (or, given 2, its standard error)
 // into a temporary file while it lives; text() gives what was written.
-class StdoutCapture
-{
+class StdoutCapture {
 public:
     explicit StdoutCapture(int fd = 1);
     ~StdoutCapture();

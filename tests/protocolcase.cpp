@@ -6,9 +6,9 @@
 
 ScriptedCard::ScriptedCard(int frameSize)
     : m_Peer(frameSize, [this](const QByteArray &) {
-          std::lock_guard<std::mutex> lock(m_Mutex);
-          return m_Next;
-      })
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        return m_Next;
+    })
 {
 }
 
@@ -37,10 +37,10 @@ void runProtocolTable(ScriptedCard &card, const std::vector<ProtocolCase> &rows)
             printed = out.text();
             log = capture.lines();
         }
-        const QByteArray what = QByteArray(row.name) + " (printed: " + printed + ", log: "
-            + log.join(QLatin1String(" | ")).toUtf8() + ")";
-        QVERIFY2(result == row.result,
-                 (what + " result " + QByteArray::number(result)).constData());
+        const QByteArray what = QByteArray(row.name) + " (printed: " + printed
+            + ", log: " + log.join(QLatin1String(" | ")).toUtf8() + ")";
+        QVERIFY2(
+            result == row.result, (what + " result " + QByteArray::number(result)).constData());
         if (row.stdoutText)
             QVERIFY2(printed.contains(row.stdoutText), what.constData());
         else
@@ -55,7 +55,7 @@ void runProtocolTable(ScriptedCard &card, const std::vector<ProtocolCase> &rows)
             expectedFrames.append(row.frame);
             QVERIFY2(card.peer().waitForFrames(before + 1), what.constData());
             QVERIFY2(card.peer().frames().constLast().toHex(' ') == row.frame.toHex(' '),
-                     (what + " sent " + card.peer().frames().constLast().toHex(' ')).constData());
+                (what + " sent " + card.peer().frames().constLast().toHex(' ')).constData());
         }
     }
     QCOMPARE(card.peer().frames(), expectedFrames);
@@ -63,7 +63,8 @@ void runProtocolTable(ScriptedCard &card, const std::vector<ProtocolCase> &rows)
 }
 
 EchoCard::EchoCard(int frameSize)
-    : m_FrameSize(frameSize), m_Peer(frameSize, [this](const QByteArray &f) { return reply(f); })
+    : m_FrameSize(frameSize)
+    , m_Peer(frameSize, [this](const QByteArray &f) { return reply(f); })
 {
 }
 
@@ -80,8 +81,12 @@ PtyPeer::Reply EchoCard::reply(const QByteArray &frame)
     if (m_FrameSize == 10)
         return PtyPeer::answer(CardReply::fe(code, m_Values.value(code)));
     static const QMap<quint8, quint8> replyCodes = {
-        { 0xA7, 0xB2 }, { 0xA8, 0xB3 }, { 0xA9, 0xB4 },
-        { 0xAA, 0xB5 }, { 0xAC, 0xB6 }, { 0xAB, 0xBA },
+        {0xA7, 0xB2},
+        {0xA8, 0xB3},
+        {0xA9, 0xB4},
+        {0xAA, 0xB5},
+        {0xAC, 0xB6},
+        {0xAB, 0xBA},
     };
     if (!replyCodes.contains(code))
         return PtyPeer::silent();
@@ -99,8 +104,8 @@ void runCardTable(PtyPeer &peer, const std::vector<CardCase> &rows)
             result = row.call();
             log = capture.lines();
         }
-        const QByteArray what = QByteArray(row.name) + " (log: "
-            + log.join(QLatin1String(" | ")).toUtf8() + ")";
+        const QByteArray what
+            = QByteArray(row.name) + " (log: " + log.join(QLatin1String(" | ")).toUtf8() + ")";
         QVERIFY2(result == row.result, what.constData());
         if (row.logText) {
             bool found = false;

@@ -14,8 +14,7 @@
 // One row of a protocol table: an operation of a module, the frame it must
 // put on the line (empty: nothing may be written), the card's answer, the
 // result, and a text expected on standard output and in the log.
-struct ProtocolCase
-{
+struct ProtocolCase {
     const char *name;
     std::function<int()> call;
     QByteArray frame;
@@ -26,8 +25,7 @@ struct ProtocolCase
 };
 
 // A card peer whose next answer each row sets.
-class ScriptedCard
-{
+class ScriptedCard {
 public:
     explicit ScriptedCard(int frameSize);
     void answer(const PtyPeer::Reply &reply);
@@ -48,8 +46,7 @@ void runProtocolTable(ScriptedCard &card, const std::vector<ProtocolCase> &rows)
 // A card that answers like the real one: JQ/VN frames are echoed with status
 // 0 and the value set for their code; KLR queries get their reply code and
 // value, KLR set commands no answer.
-class EchoCard
-{
+class EchoCard {
 public:
     explicit EchoCard(int frameSize);
     void setValue(quint8 code, const QByteArray &value);
@@ -66,8 +63,7 @@ private:
 
 // One row of a card table: a card operation, the frames it must send (in
 // order), its result, and a line expected in the log.
-struct CardCase
-{
+struct CardCase {
     const char *name;
     std::function<bool()> call;
     QList<QByteArray> frames;

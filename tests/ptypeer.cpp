@@ -12,7 +12,8 @@
 #include <stdexcept>
 
 PtyPeer::PtyPeer(int frameSize, Script script)
-    : m_FrameSize(frameSize), m_Script(std::move(script))
+    : m_FrameSize(frameSize)
+    , m_Script(std::move(script))
 {
     char name[256] = {};
     if (openpty(&m_Master, &m_Slave, name, nullptr, nullptr) != 0)
@@ -69,7 +70,7 @@ bool PtyPeer::waitForFrames(int n, int timeoutMs) const
 void PtyPeer::serve()
 {
     while (!m_Stop) {
-        pollfd p{ m_Master, POLLIN, 0 };
+        pollfd p{m_Master, POLLIN, 0};
         if (::poll(&p, 1, 20) <= 0 || !(p.revents & POLLIN))
             continue;
         char buf[256];

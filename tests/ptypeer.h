@@ -12,13 +12,11 @@
 
 // Plays a card on the master side of a pseudo-terminal: every request frame
 // the tool writes to the slave is recorded and answered by a script.
-class PtyPeer
-{
+class PtyPeer {
 public:
-    struct Reply
-    {
-        QByteArray bytes;        // written in one go (nothing: no answer)
-        QByteArray second;       // written after pauseMs, if not empty
+    struct Reply {
+        QByteArray bytes; // written in one go (nothing: no answer)
+        QByteArray second; // written after pauseMs, if not empty
         int pauseMs = 0;
     };
     using Script = std::function<Reply(const QByteArray &frame)>;
@@ -35,7 +33,7 @@ public:
     bool waitForFrames(int n, int timeoutMs = 3000) const;
 
     static Reply silent() { return Reply(); }
-    static Reply answer(const QByteArray &bytes) { return Reply{ bytes, QByteArray(), 0 }; }
+    static Reply answer(const QByteArray &bytes) { return Reply{bytes, QByteArray(), 0}; }
 
 private:
     void serve();
@@ -48,7 +46,7 @@ private:
     mutable std::mutex m_Mutex;
     QList<QByteArray> m_Frames;
     QByteArray m_Pending;
-    std::atomic<bool> m_Stop{ false };
+    std::atomic<bool> m_Stop{false};
     std::thread m_Thread;
 };
 

@@ -5,7 +5,7 @@
 
 SimProcess::SimProcess(const QStringList &args)
 {
-    m_Process.start(QStringLiteral(RFCARD_SIM_BIN), QStringList{ QStringLiteral("--trace") } + args);
+    m_Process.start(QStringLiteral(RFCARD_SIM_BIN), QStringList{QStringLiteral("--trace")} + args);
     m_Process.waitForStarted(5000);
     while (!m_Process.canReadLine() && m_Process.state() == QProcess::Running)
         m_Process.waitForReadyRead(5000);
@@ -28,7 +28,7 @@ QByteArray SimProcess::stop()
         // A simulator that did not end cleanly (a sanitizer report, a crash)
         // fails the test that used it.
         QTest::qVerify(m_Process.exitStatus() == QProcess::NormalExit && m_Process.exitCode() == 0,
-                       "rfcard-sim ended cleanly", m_Trace.right(2000).constData(), __FILE__, __LINE__);
+            "rfcard-sim ended cleanly", m_Trace.right(2000).constData(), __FILE__, __LINE__);
     }
     return m_Trace;
 }

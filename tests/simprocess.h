@@ -7,8 +7,7 @@
 #include <QStringList>
 
 // A running rfcard-sim, traced, for one test.
-class SimProcess
-{
+class SimProcess {
 public:
     explicit SimProcess(const QStringList &args);
     ~SimProcess();

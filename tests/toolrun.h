@@ -9,11 +9,9 @@
 
 // The real rfcard executable, copied into a temporary directory of its own
 // (it keeps rfcard.json beside itself), and run like an operator would.
-class ToolRun
-{
+class ToolRun {
 public:
-    struct Result
-    {
+    struct Result {
         int status = -1;
         QByteArray out;
         QByteArray err;

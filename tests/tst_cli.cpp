@@ -23,8 +23,7 @@ QStringList words(const char *text)
 
 } // namespace
 
-class TestCli : public QObject
-{
+class TestCli : public QObject {
     Q_OBJECT
 
 private slots:
@@ -34,17 +33,26 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("stdoutStart");
         QTest::addColumn<QString>("stderrHas");
-        QTest::newRow("help") << words("--help") << 0 << "Usage:" << "";
-        QTest::newRow("-h") << words("-h") << 0 << "Usage:" << "";
-        QTest::newRow("version") << words("--version") << 0 << "rfcard version 1.0.2\n" << "";
-        QTest::newRow("-v") << words("-v") << 0 << "rfcard version 1.0.2\n" << "";
-        QTest::newRow("no arguments") << QStringList() << 1 << "Usage:" << "";
-        QTest::newRow("only positional") << words("foo bar") << 1 << "Usage:" << "";
-        QTest::newRow("option after positional") << words("foo --part 1") << 1 << "Usage:" << "";
-        QTest::newRow("unknown option") << words("--chan 1") << 1 << "" << "chan";
-        QTest::newRow("missing value") << words("--part 2 --card") << 1 << "" << "card";
-        QTest::newRow("ch too high") << words("--part 2 --part 0 --ch 4 --card none")
-                                     << 1 << "" << "error: --ch must be 0 to 3, got \"4\"";
+        QTest::newRow("help") << words("--help") << 0 << "Usage:"
+                              << "";
+        QTest::newRow("-h") << words("-h") << 0 << "Usage:"
+                            << "";
+        QTest::newRow("version") << words("--version") << 0 << "rfcard version 1.0.2\n"
+                                 << "";
+        QTest::newRow("-v") << words("-v") << 0 << "rfcard version 1.0.2\n"
+                            << "";
+        QTest::newRow("no arguments") << QStringList() << 1 << "Usage:"
+                                      << "";
+        QTest::newRow("only positional") << words("foo bar") << 1 << "Usage:"
+                                         << "";
+        QTest::newRow("option after positional") << words("foo --part 1") << 1 << "Usage:"
+                                                 << "";
+        QTest::newRow("unknown option") << words("--chan 1") << 1 << ""
+                                        << "chan";
+        QTest::newRow("missing value") << words("--part 2 --card") << 1 << ""
+                                       << "card";
+        QTest::newRow("ch too high") << words("--part 2 --part 0 --ch 4 --card none") << 1 << ""
+                                     << "error: --ch must be 0 to 3, got \"4\"";
         QTest::newRow("ch negative") << words("--ch -1 --card none") << 1 << ""
                                      << "error: --ch must be 0 to 3, got \"-1\"";
     }
@@ -69,14 +77,24 @@ private slots:
     void helpListsTheOptionsInOrder()
     {
         ToolRun tool;
-        const QString help = QString::fromUtf8(tool.run({ QStringLiteral("--help") }).out);
+        const QString help = QString::fromUtf8(tool.run({QStringLiteral("--help")}).out);
         const char *expected[] = {
-            "--help", "--version", "--card < eg: --card vn2810>", "--com < eg: --com com1>",
-            "--part < eg: --part 0>", "--ch < eg: --ch 0>", "--freq < eg: --freq 1000.000>",
-            "--gain < eg: --gain 0.0>", "--outfreq < eg: --outfreq 70>", "--ref < eg: --ref 0>",
-            "--workmode < eg: --workmode 0>", "--band < eg: --band 0>",
-            "--gainmode < eg: --gainmode 0>", "--upfreq < eg: --upfreq 1000.000>",
-            "--upgain < eg: --upgain 0>", "--gch < eg: --gch 0>",
+            "--help",
+            "--version",
+            "--card < eg: --card vn2810>",
+            "--com < eg: --com com1>",
+            "--part < eg: --part 0>",
+            "--ch < eg: --ch 0>",
+            "--freq < eg: --freq 1000.000>",
+            "--gain < eg: --gain 0.0>",
+            "--outfreq < eg: --outfreq 70>",
+            "--ref < eg: --ref 0>",
+            "--workmode < eg: --workmode 0>",
+            "--band < eg: --band 0>",
+            "--gainmode < eg: --gainmode 0>",
+            "--upfreq < eg: --upfreq 1000.000>",
+            "--upgain < eg: --upgain 0>",
+            "--gch < eg: --gch 0>",
         };
         int at = 0;
         for (const char *text : expected) {
@@ -84,11 +102,10 @@ private slots:
             QVERIFY2(found >= 0, text);
             at = found;
         }
-        for (const char *text : { "变频卡型号 支持 VN2810,", "端口号 默认值com1",
-                                  "1=回读(此处回读该通道的所有参数)", "其余变频卡为70MHz. 默认值70",
-                                  "1=普通模式.(KLR620变频卡则相反) 默认值0",
-                                  "变频卡JQ5120对应0=200MHz,1=400MHz,",
-                                  "设置上变频增益 范围0-30dBmMHz. 默认值0" })
+        for (const char *text :
+            {"变频卡型号 支持 VN2810,", "端口号 默认值com1", "1=回读(此处回读该通道的所有参数)",
+                "其余变频卡为70MHz. 默认值70", "1=普通模式.(KLR620变频卡则相反) 默认值0",
+                "变频卡JQ5120对应0=200MHz,1=400MHz,", "设置上变频增益 范围0-30dBmMHz. 默认值0"})
             QVERIFY2(help.contains(QString::fromUtf8(text)), text);
     }
 
@@ -101,39 +118,73 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("text");
         const QString ch3 = QStringLiteral("RFCardParser ch3");
-        QTest::newRow("freq MHz to kHz") << words("--freq 1000") << Ch1 << "freq" << "1000000.000";
-        QTest::newRow("freq fraction") << words("--freq 20.5") << Ch1 << "freq" << "20500.000";
-        QTest::newRow("freq not a number") << words("--freq abc") << Ch1 << "freq" << "0.000";
-        QTest::newRow("gain as typed") << words("--gain 12.5") << Ch1 << "gain" << "12.5";
-        QTest::newRow("gain2 twice") << words("--gain 12.5") << Ch1 << "gain2" << "25";
-        QTest::newRow("gain2 of text") << words("--gain x1") << Ch1 << "gain2" << "0";
-        QTest::newRow("outfreq 70") << words("--outfreq 70") << Ch1 << "outfreq" << "70000";
-        QTest::newRow("outfreq 24.1") << words("--outfreq 24.1") << Ch1 << "outfreq" << "24100";
-        QTest::newRow("outfreq 153.6") << words("--outfreq 153.6") << Ch1 << "outfreq" << "153600";
-        QTest::newRow("outfreq 735") << words("--outfreq 735") << Ch1 << "outfreq" << "735000";
-        QTest::newRow("upfreq 1000") << words("--upfreq 1000") << Ch1 << "upfreq" << "1e+06";
-        QTest::newRow("upfreq 2150") << words("--upfreq 2150") << Ch1 << "upfreq" << "2.15e+06";
-        QTest::newRow("upfreq 6 digits") << words("--upfreq 1234.567") << Ch1 << "upfreq" << "1.23457e+06";
-        QTest::newRow("band as typed") << words("--band x7") << Ch1 << "band" << "x7";
-        QTest::newRow("ref") << words("--ref 1") << Ch1 << "ref" << "1";
-        QTest::newRow("workmode") << words("--workmode 1") << Ch1 << "workmode" << "1";
-        QTest::newRow("gainmode") << words("--gainmode 1") << Ch1 << "gainmode" << "1";
-        QTest::newRow("upgain") << words("--upgain 5.5") << Ch1 << "upgain" << "5.5";
-        QTest::newRow("last value counts") << words("--gain 1 --gain 2") << Ch1 << "gain" << "2";
-        QTest::newRow("single dash") << words("-gain 7") << Ch1 << "gain" << "7";
-        QTest::newRow("equals form") << words("--gain=8") << Ch1 << "gain" << "8";
-        QTest::newRow("ch 2 is ch3") << words("--ch 2 --gain 3") << ch3 << "gain" << "3";
-        QTest::newRow("ch 2 gain2") << words("--ch 2 --gain 3") << ch3 << "gain2" << "6";
-        QTest::newRow("other channel untouched") << words("--ch 2 --gain 3") << Ch1 << "gain" << "0";
-        QTest::newRow("ch abc is ch1") << words("--ch abc --gain 4") << Ch1 << "gain" << "4";
-        QTest::newRow("gch ignored in set run") << words("--gch 2 --gain 5") << Ch1 << "gain" << "5";
-        QTest::newRow("non-integer part is a set run") << words("--part 1.0 --gain 6") << Ch1 << "gain" << "6";
-        QTest::newRow("read-back stores no freq") << words("--part 1 --freq 1500") << Ch1 << "freq" << "1000000.000";
-        QTest::newRow("defaults in kHz") << words("--part 2") << Ch1 << "freq" << "1000000.000";
-        QTest::newRow("card upper-cased") << words("--part 2 --card vn2810") << "system" << CardKey << "VN2810";
-        QTest::newRow("unknown card kept") << words("--part 2 --card vn2810a") << "system" << CardKey << "VN2810A";
-        QTest::newRow("comN upper-cased") << words("--part 2 --com com3") << "system" << PortKey << "COM3";
-        QTest::newRow("device kept as typed") << words("--part 2 --com ttyUSB0") << "system" << PortKey << "ttyUSB0";
+        QTest::newRow("freq MHz to kHz") << words("--freq 1000") << Ch1 << "freq"
+                                         << "1000000.000";
+        QTest::newRow("freq fraction") << words("--freq 20.5") << Ch1 << "freq"
+                                       << "20500.000";
+        QTest::newRow("freq not a number") << words("--freq abc") << Ch1 << "freq"
+                                           << "0.000";
+        QTest::newRow("gain as typed") << words("--gain 12.5") << Ch1 << "gain"
+                                       << "12.5";
+        QTest::newRow("gain2 twice") << words("--gain 12.5") << Ch1 << "gain2"
+                                     << "25";
+        QTest::newRow("gain2 of text") << words("--gain x1") << Ch1 << "gain2"
+                                       << "0";
+        QTest::newRow("outfreq 70") << words("--outfreq 70") << Ch1 << "outfreq"
+                                    << "70000";
+        QTest::newRow("outfreq 24.1") << words("--outfreq 24.1") << Ch1 << "outfreq"
+                                      << "24100";
+        QTest::newRow("outfreq 153.6") << words("--outfreq 153.6") << Ch1 << "outfreq"
+                                       << "153600";
+        QTest::newRow("outfreq 735") << words("--outfreq 735") << Ch1 << "outfreq"
+                                     << "735000";
+        QTest::newRow("upfreq 1000") << words("--upfreq 1000") << Ch1 << "upfreq"
+                                     << "1e+06";
+        QTest::newRow("upfreq 2150") << words("--upfreq 2150") << Ch1 << "upfreq"
+                                     << "2.15e+06";
+        QTest::newRow("upfreq 6 digits") << words("--upfreq 1234.567") << Ch1 << "upfreq"
+                                         << "1.23457e+06";
+        QTest::newRow("band as typed") << words("--band x7") << Ch1 << "band"
+                                       << "x7";
+        QTest::newRow("ref") << words("--ref 1") << Ch1 << "ref"
+                             << "1";
+        QTest::newRow("workmode") << words("--workmode 1") << Ch1 << "workmode"
+                                  << "1";
+        QTest::newRow("gainmode") << words("--gainmode 1") << Ch1 << "gainmode"
+                                  << "1";
+        QTest::newRow("upgain") << words("--upgain 5.5") << Ch1 << "upgain"
+                                << "5.5";
+        QTest::newRow("last value counts") << words("--gain 1 --gain 2") << Ch1 << "gain"
+                                           << "2";
+        QTest::newRow("single dash") << words("-gain 7") << Ch1 << "gain"
+                                     << "7";
+        QTest::newRow("equals form") << words("--gain=8") << Ch1 << "gain"
+                                     << "8";
+        QTest::newRow("ch 2 is ch3") << words("--ch 2 --gain 3") << ch3 << "gain"
+                                     << "3";
+        QTest::newRow("ch 2 gain2") << words("--ch 2 --gain 3") << ch3 << "gain2"
+                                    << "6";
+        QTest::newRow("other channel untouched") << words("--ch 2 --gain 3") << Ch1 << "gain"
+                                                 << "0";
+        QTest::newRow("ch abc is ch1") << words("--ch abc --gain 4") << Ch1 << "gain"
+                                       << "4";
+        QTest::newRow("gch ignored in set run") << words("--gch 2 --gain 5") << Ch1 << "gain"
+                                                << "5";
+        QTest::newRow("non-integer part is a set run")
+            << words("--part 1.0 --gain 6") << Ch1 << "gain"
+            << "6";
+        QTest::newRow("read-back stores no freq") << words("--part 1 --freq 1500") << Ch1 << "freq"
+                                                  << "1000000.000";
+        QTest::newRow("defaults in kHz") << words("--part 2") << Ch1 << "freq"
+                                         << "1000000.000";
+        QTest::newRow("card upper-cased")
+            << words("--part 2 --card vn2810") << "system" << CardKey << "VN2810";
+        QTest::newRow("unknown card kept")
+            << words("--part 2 --card vn2810a") << "system" << CardKey << "VN2810A";
+        QTest::newRow("comN upper-cased")
+            << words("--part 2 --com com3") << "system" << PortKey << "COM3";
+        QTest::newRow("device kept as typed")
+            << words("--part 2 --com ttyUSB0") << "system" << PortKey << "ttyUSB0";
     }
     void setRunStoresTheMergedTexts()
     {
@@ -142,8 +193,8 @@ private slots:
         QFETCH(QString, key);
         QFETCH(QString, text);
         ToolRun tool;
-        const QStringList fixed = { QStringLiteral("--card"), QStringLiteral("none"),
-                                    QStringLiteral("--com"), NoPort };
+        const QStringList fixed
+            = {QStringLiteral("--card"), QStringLiteral("none"), QStringLiteral("--com"), NoPort};
         const ToolRun::Result r = tool.run(fixed + args);
         QCOMPARE(r.status, 0);
         QCOMPARE(tool.stored(module, key), text);
@@ -155,7 +206,8 @@ private slots:
         QCOMPARE(tool.run(words("--part 2")).status, 0);
         QCOMPARE(tool.stored(QStringLiteral("system"), CardKey), QStringLiteral("VN2810"));
         QCOMPARE(tool.stored(QStringLiteral("system"), PortKey), QStringLiteral("COM1"));
-        const QJsonObject ch4 = tool.settings().value(QStringLiteral("RFCardParser ch4")).toObject();
+        const QJsonObject ch4
+            = tool.settings().value(QStringLiteral("RFCardParser ch4")).toObject();
         QCOMPARE(ch4.keys().size(), 10);
         QCOMPARE(ch4.value(QStringLiteral("outfreq")).toString(), QStringLiteral("70000"));
         QCOMPARE(ch4.value(QStringLiteral("upfreq")).toString(), QStringLiteral("1e+06"));
@@ -164,7 +216,10 @@ private slots:
     void nextRunReusesWhatWasStored()
     {
         ToolRun tool;
-        QCOMPARE(tool.run(words("--card klr621 --ch 1 --gain 12.5 --outfreq 24.1") << "--com" << NoPort).status, 0);
+        QCOMPARE(
+            tool.run(words("--card klr621 --ch 1 --gain 12.5 --outfreq 24.1") << "--com" << NoPort)
+                .status,
+            0);
         // No card, port or gain given: all of it comes from the store, as texts.
         const ToolRun::Result r = tool.run(words("--ch 1 --band 3"));
         QCOMPARE(r.status, 0);
@@ -173,13 +228,15 @@ private slots:
         QVERIFY(r.err.contains("(\"outfreq\", QVariant(QString, \"24100\"))"));
         QVERIFY(r.err.contains("(\"band\", QVariant(QString, \"3\"))"));
         QCOMPARE(tool.stored(QStringLiteral("system"), PortKey), NoPort);
-        QCOMPARE(tool.stored(QStringLiteral("RFCardParser ch2"), QStringLiteral("gain")), QStringLiteral("12.5"));
+        QCOMPARE(tool.stored(QStringLiteral("RFCardParser ch2"), QStringLiteral("gain")),
+            QStringLiteral("12.5"));
     }
 
     void givenValuesReachTheMapAsNumbers()
     {
         ToolRun tool;
-        const ToolRun::Result r = tool.run(words("--card none --gain 12.5 --outfreq 21.4 --upfreq 1234.567") << "--com" << NoPort);
+        const ToolRun::Result r = tool.run(
+            words("--card none --gain 12.5 --outfreq 21.4 --upfreq 1234.567") << "--com" << NoPort);
         QVERIFY(r.err.contains("(\"gain\", QVariant(QString, \"12.5\"))"));
         QVERIFY(r.err.contains("(\"gain2\", QVariant(double, 25))"));
         QVERIFY(r.err.contains("(\"outfreq\", QVariant(double, 21400))"));
@@ -198,8 +255,8 @@ private slots:
     void positionalArgumentsEndTheOptions()
     {
         ToolRun tool;
-        const ToolRun::Result r = tool.run(QStringList{ QStringLiteral("--com"), NoPort }
-                                           + words("--part 1 foo --gch 2"));
+        const ToolRun::Result r = tool.run(
+            QStringList{QStringLiteral("--com"), NoPort} + words("--part 1 foo --gch 2"));
         QCOMPARE(r.status, 0);
         // VN2810 by default, read on channel 0: the positional --gch 2 is ignored.
         QVERIFY2(r.out.contains("\"ch\": \"0\""), r.out.constData());
@@ -212,7 +269,8 @@ private slots:
         QTemporaryDir elsewhere;
         const ToolRun::Result r = tool.run(words("--part 2 --card jq5120"), elsewhere.path());
         QCOMPARE(r.status, 0);
-        QVERIFY(r.err.contains(QStringLiteral("path = \"%1\"").arg(QDir(tool.dir()).canonicalPath()).toUtf8()));
+        QVERIFY(r.err.contains(
+            QStringLiteral("path = \"%1\"").arg(QDir(tool.dir()).canonicalPath()).toUtf8()));
         QCOMPARE(tool.stored(QStringLiteral("system"), CardKey), QStringLiteral("JQ5120"));
         QVERIFY(!QFile::exists(QDir(elsewhere.path()).filePath(QStringLiteral("rfcard.json"))));
     }
@@ -231,15 +289,18 @@ private slots:
         QCOMPARE(file.readAll(), compact);
         // A change rewrites it.
         QCOMPARE(tool.run(words("--card none --ch 1 --gain 4")).status, 0);
-        QCOMPARE(tool.stored(QStringLiteral("RFCardParser ch2"), QStringLiteral("gain")), QStringLiteral("4"));
+        QCOMPARE(tool.stored(QStringLiteral("RFCardParser ch2"), QStringLiteral("gain")),
+            QStringLiteral("4"));
     }
 
     void userDataInTheFileSurvivesARun()
     {
         ToolRun tool;
-        tool.writeSettings(R"({"my notes": {"rack": "B7"}, "RFCardParser ch1": {"gain": "9", "owner": "lab"}})");
+        tool.writeSettings(
+            R"({"my notes": {"rack": "B7"}, "RFCardParser ch1": {"gain": "9", "owner": "lab"}})");
         QCOMPARE(tool.run(words("--card none --ch 0 --ref 1") << "--com" << NoPort).status, 0);
-        QCOMPARE(tool.stored(QStringLiteral("my notes"), QStringLiteral("rack")), QStringLiteral("B7"));
+        QCOMPARE(
+            tool.stored(QStringLiteral("my notes"), QStringLiteral("rack")), QStringLiteral("B7"));
         QCOMPARE(tool.stored(Ch1, QStringLiteral("owner")), QStringLiteral("lab"));
         QCOMPARE(tool.stored(Ch1, QStringLiteral("gain")), QStringLiteral("9"));
         QCOMPARE(tool.stored(Ch1, QStringLiteral("ref")), QStringLiteral("1"));

@@ -31,8 +31,7 @@ QString channel(int ch)
 
 } // namespace
 
-class TestReliability : public QObject
-{
+class TestReliability : public QObject {
     Q_OBJECT
 
 private slots:
@@ -44,10 +43,12 @@ private slots:
             // a reference from another.
             std::vector<std::unique_ptr<QProcess>> runs;
             for (int ch = 0; ch < 4; ++ch) {
-                for (const QString &option : { QStringLiteral("--gain %1.5"), QStringLiteral("--upgain %1") }) {
+                for (const QString &option :
+                    {QStringLiteral("--gain %1.5"), QStringLiteral("--upgain %1")}) {
                     auto p = std::make_unique<QProcess>();
-                    p->start(tool.exe(), words(QStringLiteral("--card none --com %1 --ch %2 ").arg(NoPort).arg(ch)
-                                               + option.arg(round * 10 + ch)));
+                    p->start(tool.exe(),
+                        words(QStringLiteral("--card none --com %1 --ch %2 ").arg(NoPort).arg(ch)
+                            + option.arg(round * 10 + ch)));
                     runs.push_back(std::move(p));
                 }
             }
@@ -57,8 +58,10 @@ private slots:
             }
             for (int ch = 0; ch < 4; ++ch) {
                 const int v = round * 10 + ch;
-                QCOMPARE(tool.stored(channel(ch), QStringLiteral("gain")), QStringLiteral("%1.5").arg(v));
-                QCOMPARE(tool.stored(channel(ch), QStringLiteral("gain2")), QString::number(v * 2 + 1));
+                QCOMPARE(tool.stored(channel(ch), QStringLiteral("gain")),
+                    QStringLiteral("%1.5").arg(v));
+                QCOMPARE(
+                    tool.stored(channel(ch), QStringLiteral("gain2")), QString::number(v * 2 + 1));
                 QCOMPARE(tool.stored(channel(ch), QStringLiteral("upgain")), QString::number(v));
             }
         }
@@ -70,7 +73,8 @@ private slots:
         std::vector<std::unique_ptr<QProcess>> runs;
         for (int gain = 1; gain <= 6; ++gain) {
             auto p = std::make_unique<QProcess>();
-            p->start(tool.exe(), words(QStringLiteral("--card none --com %1 --gain %2").arg(NoPort).arg(gain)));
+            p->start(tool.exe(),
+                words(QStringLiteral("--card none --com %1 --gain %2").arg(NoPort).arg(gain)));
             runs.push_back(std::move(p));
         }
         for (auto &p : runs)
@@ -85,10 +89,13 @@ private slots:
         ToolRun tool;
         const QByteArray damaged = R"({"RFCardParser ch1": {"gain": "9"}, "RFCardParser ch2": )";
         tool.writeSettings(damaged);
-        const ToolRun::Result r = tool.run(words(QStringLiteral("--card none --com %1 --ch 1 --gain 2").arg(NoPort)));
+        const ToolRun::Result r
+            = tool.run(words(QStringLiteral("--card none --com %1 --ch 1 --gain 2").arg(NoPort)));
         QCOMPARE(r.status, 0);
         const QString file = QDir(tool.dir()).filePath(QStringLiteral("rfcard.json"));
-        QVERIFY2(r.err.contains(QStringLiteral("warning: settings file \"%1\" not JSON").arg(file).toUtf8()), r.err.constData());
+        QVERIFY2(r.err.contains(
+                     QStringLiteral("warning: settings file \"%1\" not JSON").arg(file).toUtf8()),
+            r.err.constData());
         QVERIFY(r.err.contains(QStringLiteral("kept as \"%1.bad\"").arg(file).toUtf8()));
         QFile bad(file + QStringLiteral(".bad"));
         QVERIFY(bad.open(QIODevice::ReadOnly));
@@ -101,26 +108,29 @@ private slots:
     {
         ToolRun tool;
         QVERIFY(QDir(tool.dir()).mkdir(QStringLiteral("rfcard.json")));
-        const ToolRun::Result r = tool.run(words(QStringLiteral("--card none --com %1 --gain 2").arg(NoPort)));
+        const ToolRun::Result r
+            = tool.run(words(QStringLiteral("--card none --com %1 --gain 2").arg(NoPort)));
         QCOMPARE(r.status, 0);
         QVERIFY2(r.err.contains(QStringLiteral("warning: cannot save settings to \"%1\": ")
-                                    .arg(QDir(tool.dir()).filePath(QStringLiteral("rfcard.json"))).toUtf8()),
-                 r.err.constData());
+                                    .arg(QDir(tool.dir()).filePath(QStringLiteral("rfcard.json")))
+                                    .toUtf8()),
+            r.err.constData());
     }
 
     void cardUnpluggedInTheMiddleOfARun()
     {
         ToolRun tool;
         SimProcess sim(words(QStringLiteral("--family vn --unplug-after 1")));
-        const ToolRun::Result r = tool.run(QStringList{ QStringLiteral("--com"), sim.device() }
-                                           + words(QStringLiteral("--card vn2810 --freq 1500 --gain 10")));
+        const ToolRun::Result r = tool.run(QStringList{QStringLiteral("--com"), sim.device()}
+            + words(QStringLiteral("--card vn2810 --freq 1500 --gain 10")));
         QCOMPARE(r.status, 0);
         QVERIFY2(r.err.contains("VNLModule::lSetInterface Ret error:"), r.err.constData());
         QCOMPARE(tool.stored(channel(0), QStringLiteral("gain")), QStringLiteral("10"));
         // The device is gone now: the next run cannot open it and says so.
         const ToolRun::Result again = tool.run(words(QStringLiteral("--part 1")));
         QCOMPARE(again.status, 0);
-        QVERIFY(again.err.contains(QStringLiteral("open uart \"%1\" failed").arg(sim.device()).toUtf8()));
+        QVERIFY(again.err.contains(
+            QStringLiteral("open uart \"%1\" failed").arg(sim.device()).toUtf8()));
         QVERIFY(again.out.contains(R"("freq": "")"));
     }
 
@@ -132,13 +142,17 @@ private slots:
         // three time-outs.
         SimProcess sim(words(QStringLiteral("--family vn --fault no-reply")));
         QProcess holder;
-        holder.start(first.exe(), QStringList{ QStringLiteral("--com"), sim.device() } + words(QStringLiteral("--card vn2810")));
+        holder.start(first.exe(),
+            QStringList{QStringLiteral("--com"), sim.device()}
+                + words(QStringLiteral("--card vn2810")));
         QVERIFY(holder.waitForStarted());
         QTest::qWait(500);
-        const ToolRun::Result r = second.run(QStringList{ QStringLiteral("--com"), sim.device() }
-                                             + words(QStringLiteral("--card vn2810 --gain 3")));
+        const ToolRun::Result r = second.run(QStringList{QStringLiteral("--com"), sim.device()}
+            + words(QStringLiteral("--card vn2810 --gain 3")));
         QCOMPARE(r.status, 0);
-        QVERIFY2(r.err.contains(QStringLiteral("open uart \"%1\" failed").arg(sim.device()).toUtf8()), r.err.constData());
+        QVERIFY2(
+            r.err.contains(QStringLiteral("open uart \"%1\" failed").arg(sim.device()).toUtf8()),
+            r.err.constData());
         QCOMPARE(second.stored(channel(0), QStringLiteral("gain")), QStringLiteral("3"));
         QVERIFY(holder.waitForFinished(10000));
         QCOMPARE(holder.exitCode(), 0);
@@ -156,11 +170,13 @@ private slots:
         QFETCH(int, lateMs);
         QFETCH(QString, temp);
         ToolRun tool;
-        SimProcess sim(words(QStringLiteral("--family vn --fault late:13 --late-ms %1").arg(lateMs)));
-        const ToolRun::Result r = tool.run(QStringList{ QStringLiteral("--com"), sim.device() }
-                                           + words(QStringLiteral("--card vn2810 --part 1")));
+        SimProcess sim(
+            words(QStringLiteral("--family vn --fault late:13 --late-ms %1").arg(lateMs)));
+        const ToolRun::Result r = tool.run(QStringList{QStringLiteral("--com"), sim.device()}
+            + words(QStringLiteral("--card vn2810 --part 1")));
         QCOMPARE(r.status, 0);
-        QVERIFY2(r.out.contains(QStringLiteral("\"temp\": \"%1\"").arg(temp).toUtf8()), r.out.constData());
+        QVERIFY2(r.out.contains(QStringLiteral("\"temp\": \"%1\"").arg(temp).toUtf8()),
+            r.out.constData());
         QVERIFY(r.out.contains(R"("freq": "1000.000")"));
         QVERIFY(tool.hasSettings());
     }
@@ -172,7 +188,7 @@ private slots:
     {
         ToolRun tool;
         SimProcess sim(words(QStringLiteral("--family vn --fault late:16 --late-ms 1100")));
-        const QStringList port{ QStringLiteral("--com"), sim.device() };
+        const QStringList port{QStringLiteral("--com"), sim.device()};
         ToolRun::Result r = tool.run(port + words(QStringLiteral("--card vn2810 --part 1")));
         QVERIFY(r.out.contains(R"("hardch": "")"));
         QTest::qWait(400); // the late answer arrives meanwhile
@@ -181,15 +197,17 @@ private slots:
         QVERIFY2(!r.out.contains("Parameter error"), r.out.constData());
         QVERIFY2(!r.err.contains("Ret error"), r.err.constData());
         const QStringList notes = SimProcess::notes(sim.stop());
-        QCOMPARE(notes.mid(5), QStringList({ "set freq ch0 = 1200000", "set gaincode ch0 = 90", "set ifout ch0 = 0" }));
+        QCOMPARE(notes.mid(5),
+            QStringList({"set freq ch0 = 1200000", "set gaincode ch0 = 90", "set ifout ch0 = 0"}));
     }
 
     void cardAnsweringGarbage()
     {
         ToolRun tool;
         SimProcess sim(words(QStringLiteral("--family klr --fault garbage")));
-        const QStringList port{ QStringLiteral("--com"), sim.device() };
-        ToolRun::Result r = tool.run(port + words(QStringLiteral("--card klr620 --freq 1500 --gain 10 --band 3")));
+        const QStringList port{QStringLiteral("--com"), sim.device()};
+        ToolRun::Result r = tool.run(
+            port + words(QStringLiteral("--card klr620 --freq 1500 --gain 10 --band 3")));
         QCOMPARE(r.status, 0);
         QCOMPARE(tool.stored(channel(0), QStringLiteral("band")), QStringLiteral("3"));
         r = tool.run(port + words(QStringLiteral("--part 1")));

@@ -11,8 +11,7 @@
 using Corvane::Core;
 using Corvane::Module;
 
-class TestStore : public QObject
-{
+class TestStore : public QObject {
     Q_OBJECT
 
 private:
@@ -129,7 +128,7 @@ private slots:
     void unicodeDecodesGbk()
     {
         QCOMPARE(Core::Instance()->unicode("\xb1\xe4\xc6\xb5\xbf\xa8\xd0\xcd\xba\xc5"),
-                 QStringLiteral("变频卡型号"));
+            QStringLiteral("变频卡型号"));
         QCOMPARE(Core::Instance()->unicode("\xb6\xcb\xbf\xda\xba\xc5"), QStringLiteral("端口号"));
         QCOMPARE(Core::Instance()->unicode("COM1"), QStringLiteral("COM1"));
     }
@@ -140,7 +139,9 @@ private slots:
         StdoutCapture err(2);
         QVERIFY(!Core::Instance()->saveConfig(false));
         const QByteArray text = err.text();
-        QVERIFY2(text.contains("warning: cannot save settings to \"/nonexistent-rfcard-dir/rfcard.json\""), text.constData());
+        QVERIFY2(text.contains(
+                     "warning: cannot save settings to \"/nonexistent-rfcard-dir/rfcard.json\""),
+            text.constData());
     }
 
     // A file that cannot be understood is reported when it is loaded, and kept
@@ -154,8 +155,10 @@ private slots:
         QTest::newRow("truncated") << QByteArray(R"({"damaged c": {"k": "x")") << "not JSON";
         QTest::newRow("binary junk") << QByteArray("\x00\xff\xfe\x01junk", 8) << "not JSON";
         QTest::newRow("array") << QByteArray("[1, 2]") << "not a JSON object";
-        QTest::newRow("module not object") << QByteArray(R"({"damaged c": 5})") << "module \"damaged c\" is not an object";
-        QTest::newRow("key not text") << QByteArray(R"({"damaged c": {"k": "kept", "n": null}})") << "\"n\" of module \"damaged c\" is not a text";
+        QTest::newRow("module not object")
+            << QByteArray(R"({"damaged c": 5})") << "module \"damaged c\" is not an object";
+        QTest::newRow("key not text") << QByteArray(R"({"damaged c": {"k": "kept", "n": null}})")
+                                      << "\"n\" of module \"damaged c\" is not a text";
         QTest::newRow("huge") << QByteArray(int(Core::MaxFileSize) + 1, ' ') << "larger than";
     }
     void damagedFileIsReportedAndKept()
@@ -179,7 +182,8 @@ private slots:
         }
         // What is sound is still used.
         const bool partly = QByteArray(QTest::currentDataTag()) == "key not text";
-        QCOMPARE(module->val(QStringLiteral("k")), QString::fromLatin1(partly ? "kept" : "default"));
+        QCOMPARE(
+            module->val(QStringLiteral("k")), QString::fromLatin1(partly ? "kept" : "default"));
         {
             StdoutCapture err(2);
             QVERIFY(Core::Instance()->saveConfig(false));
@@ -213,7 +217,11 @@ private slots:
         QCOMPARE(d.value(QStringLiteral("a")).toString(), QStringLiteral("mine"));
         QCOMPARE(d.value(QStringLiteral("b")).toString(), QStringLiteral("theirs"));
         QCOMPARE(d.value(QStringLiteral("c")).toString(), QStringLiteral("0"));
-        QCOMPARE(root.value(QStringLiteral("their module")).toObject().value(QStringLiteral("x")).toString(), QStringLiteral("y"));
+        QCOMPARE(root.value(QStringLiteral("their module"))
+                     .toObject()
+                     .value(QStringLiteral("x"))
+                     .toString(),
+            QStringLiteral("y"));
         QVERIFY(!QFile::exists(path + QStringLiteral(".bad")));
     }
 };

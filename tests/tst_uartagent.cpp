@@ -11,19 +11,18 @@
 
 namespace {
 
-const quint8 Request[10] = { 0xFE, 1, 2, 0, 0, 0, 0, 1, 2, 0xFA };
+const quint8 Request[10] = {0xFE, 1, 2, 0, 0, 0, 0, 1, 2, 0xFA};
 
 // A peer whose answer the test changes as it goes.
-struct ScriptedPeer
-{
+struct ScriptedPeer {
     std::mutex mutex;
     PtyPeer::Reply next;
     PtyPeer peer;
     explicit ScriptedPeer(int frameSize = 10)
         : peer(frameSize, [this](const QByteArray &) {
-              std::lock_guard<std::mutex> lock(mutex);
-              return next;
-          })
+            std::lock_guard<std::mutex> lock(mutex);
+            return next;
+        })
     {
     }
     void answer(const PtyPeer::Reply &reply)
@@ -40,8 +39,7 @@ void open(UartAgent &agent, const QString &path)
 
 } // namespace
 
-class TestUartAgent : public QObject
-{
+class TestUartAgent : public QObject {
     Q_OBJECT
 
 private slots:
@@ -59,8 +57,10 @@ private slots:
         quint32 len = 99;
         QCOMPARE(agent.sendRecv(Request, 10, buf, &len, 1000), 1);
         QCOMPARE(len, 10u);
-        QCOMPARE(QByteArray(reinterpret_cast<char *>(buf), 10), CardReply::fe(2, CardReply::hex("0f4240")));
-        QCOMPARE(s.peer.frames(), QList<QByteArray>{ QByteArray(reinterpret_cast<const char *>(Request), 10) });
+        QCOMPARE(QByteArray(reinterpret_cast<char *>(buf), 10),
+            CardReply::fe(2, CardReply::hex("0f4240")));
+        QCOMPARE(s.peer.frames(),
+            QList<QByteArray>{QByteArray(reinterpret_cast<const char *>(Request), 10)});
     }
 
     void longReplyIsCutButCounted()
@@ -74,20 +74,22 @@ private slots:
         auto &window = reinterpret_cast<quint8(&)[UartAgent::RecvBufSize]>(buf);
         QCOMPARE(agent.sendRecv(Request, 10, window, &len, 1000), 1);
         QCOMPARE(len, 25u);
-        QCOMPARE(QByteArray(reinterpret_cast<char *>(buf), 24), QByteArray(20, 'x') + QByteArray(4, '\0'));
+        QCOMPARE(QByteArray(reinterpret_cast<char *>(buf), 24),
+            QByteArray(20, 'x') + QByteArray(4, '\0'));
 
         quint8 capped[16] = {};
         len = 0;
         QCOMPARE(agent.sendRecvCapped(Request, 10, capped, 8, &len, 1000), 1);
         QCOMPARE(len, 25u);
-        QCOMPARE(QByteArray(reinterpret_cast<char *>(capped), 16), QByteArray(8, 'x') + QByteArray(8, '\0'));
+        QCOMPARE(QByteArray(reinterpret_cast<char *>(capped), 16),
+            QByteArray(8, 'x') + QByteArray(8, '\0'));
     }
 
     void splitReplyIsSeenAsShort()
     {
         ScriptedPeer s;
         const QByteArray reply = CardReply::fe(2);
-        s.answer(PtyPeer::Reply{ reply.left(4), reply.mid(4), 300 });
+        s.answer(PtyPeer::Reply{reply.left(4), reply.mid(4), 300});
         UartAgent agent;
         open(agent, s.peer.path());
         quint8 buf[UartAgent::RecvBufSize] = {};
@@ -166,7 +168,8 @@ private slots:
             open(opened, s.peer.path());
         }
         QCOMPARE(log.lines().count(QStringLiteral("~UartAgent close")), 2);
-        QCOMPARE(log.lines().count(QStringLiteral("close uart \"%1\"  sucess").arg(s.peer.path())), 1);
+        QCOMPARE(
+            log.lines().count(QStringLiteral("close uart \"%1\"  sucess").arg(s.peer.path())), 1);
     }
 
     // The only cases here that wait out the 1000 ms reply time-out.
@@ -190,7 +193,7 @@ private slots:
         // The first reply comes after the time-out; the second request must
         // get its own answer, not the stale bytes still waiting on the line.
         ScriptedPeer s;
-        s.answer(PtyPeer::Reply{ QByteArray(), CardReply::fe(7), 1100 });
+        s.answer(PtyPeer::Reply{QByteArray(), CardReply::fe(7), 1100});
         UartAgent agent;
         open(agent, s.peer.path());
         quint8 buf[UartAgent::RecvBufSize] = {};

@@ -83,7 +83,8 @@ bool JQCardFour::SetIFOutputSelect(int channel, int select)
 
 bool JQCardFour::GetFreq(int channel, int &freqKHz)
 {
-    return opened("GetFreq") && CardLog::take(Card, "GetFreq", jqFourModule->lGetFreq(channel), freqKHz);
+    return opened("GetFreq")
+        && CardLog::take(Card, "GetFreq", jqFourModule->lGetFreq(channel), freqKHz);
 }
 
 bool JQCardFour::GetWorkMode(int channel, int &mode)
@@ -101,18 +102,21 @@ bool JQCardFour::GetRFAttenuation(int channel, int &att)
 bool JQCardFour::GetIFAttenuation(int channel, int &att)
 {
     return opened("GetIFAttenuation")
-        && CardLog::take(Card, "GetIFAttenuation", jqFourModule->lGetIFAdjustAttenuation(channel), att);
+        && CardLog::take(
+            Card, "GetIFAttenuation", jqFourModule->lGetIFAdjustAttenuation(channel), att);
 }
 
 bool JQCardFour::GetRefType(int /*channel*/, int &type)
 {
-    return opened("GetRefType") && CardLog::take(Card, "GetRefType", jqFourModule->lGetClkSelect(), type);
+    return opened("GetRefType")
+        && CardLog::take(Card, "GetRefType", jqFourModule->lGetClkSelect(), type);
 }
 
 bool JQCardFour::GetIFOutputSelect(int channel, int &select)
 {
     return opened("GetIFOutputSelect")
-        && CardLog::take(Card, "GetIFOutputSelect", jqFourModule->lGetIFOutputSelect(channel), select);
+        && CardLog::take(
+            Card, "GetIFOutputSelect", jqFourModule->lGetIFOutputSelect(channel), select);
 }
 
 bool JQCardFour::GetInputPower(int channel, int &power)

@@ -6,8 +6,7 @@
 
 // Driver of the JQ5140, the four-channel JQ card. Gains are in half-dB steps
 // (0..100) and go to one attenuator, chosen by the gain mode.
-class JQCardFour : public QObject
-{
+class JQCardFour : public QObject {
     Q_OBJECT
 
 public:

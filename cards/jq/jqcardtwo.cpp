@@ -86,7 +86,8 @@ bool JQCardTwo::SetIFOutputSelect(int channel, int select)
 
 bool JQCardTwo::GetFreq(int channel, int &freqKHz)
 {
-    return opened("GetFreq") && CardLog::take(Card, "GetFreq", jqTwoModule->lGetFreq(channel), freqKHz);
+    return opened("GetFreq")
+        && CardLog::take(Card, "GetFreq", jqTwoModule->lGetFreq(channel), freqKHz);
 }
 
 bool JQCardTwo::GetGain(int channel, int &gain)
@@ -104,7 +105,8 @@ bool JQCardTwo::GetGain(int channel, int &gain)
 
 bool JQCardTwo::GetRefType(int /*channel*/, int &type)
 {
-    return opened("GetRefType") && CardLog::take(Card, "GetRefType", jqTwoModule->lGetClkSelect(), type);
+    return opened("GetRefType")
+        && CardLog::take(Card, "GetRefType", jqTwoModule->lGetClkSelect(), type);
 }
 
 bool JQCardTwo::GetIFOutputSelect(int channel, int &select)

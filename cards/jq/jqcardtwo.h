@@ -6,8 +6,7 @@
 
 // Driver of the JQ5120, the two-channel JQ card. A gain in half-dB steps is
 // spread over two attenuators: gain = (60 - IF) + (60 - RF).
-class JQCardTwo : public QObject
-{
+class JQCardTwo : public QObject {
     Q_OBJECT
 
 public:

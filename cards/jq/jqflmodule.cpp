@@ -10,8 +10,11 @@
 namespace {
 
 const FeExchange::Dialect JQDialect = {
-    "JQFLModule", &JQFrame::requestLayout, &JQFrame::replyLayout,
-    /*logsRequest=*/true, /*statusOnStdout=*/false,
+    "JQFLModule",
+    &JQFrame::requestLayout,
+    &JQFrame::replyLayout,
+    /*logsRequest=*/true,
+    /*statusOnStdout=*/false,
 };
 
 constexpr int ValueOutOfRange = -2;
@@ -29,8 +32,7 @@ int JQFLModule::lOpenUart(QString portName)
 
 int JQFLModule::lSetInterface(quint8 command, quint8 code, quint32 value, quint8 channel)
 {
-    return FeExchange::run(m_Uart, JQDialect, command, code, value, channel, m_RecvBuf,
-                           m_RecvLen);
+    return FeExchange::run(m_Uart, JQDialect, command, code, value, channel, m_RecvBuf, m_RecvLen);
 }
 
 int JQFLModule::setValue(quint8 code, int value, int channel)
@@ -45,8 +47,7 @@ int JQFLModule::query(quint8 code, int channel)
 
 // The 0/1 switches and the attenuators refuse a value above their maximum
 // with a line on standard output, before anything is sent.
-int JQFLModule::setBounded(const char *operation, quint8 code, int value, int maximum,
-                           int channel)
+int JQFLModule::setBounded(const char *operation, quint8 code, int value, int maximum, int channel)
 {
     const bool refused = maximum == 1 ? quint32(value) > 1u : value > maximum;
     if (refused) {
@@ -84,8 +85,8 @@ int JQFLModule::lSetIFAtten(int value, int channel)
 
 int JQFLModule::lSetIFAdjustAttenuation(int value, int channel)
 {
-    return setBounded("JQFLModule::lSetIFAdjustAttenuation", JQFrame::IFAdjustAtten, value, 50,
-                      channel);
+    return setBounded(
+        "JQFLModule::lSetIFAdjustAttenuation", JQFrame::IFAdjustAtten, value, 50, channel);
 }
 
 int JQFLModule::lSetClkSelect(int value, int /*channel*/)
@@ -96,8 +97,7 @@ int JQFLModule::lSetClkSelect(int value, int /*channel*/)
 
 int JQFLModule::lSetIFOutputSelect(int value, int channel)
 {
-    return setBounded("JQFLModule::lSetIFOutputSelect", JQFrame::IFOutputSelect, value, 1,
-                      channel);
+    return setBounded("JQFLModule::lSetIFOutputSelect", JQFrame::IFOutputSelect, value, 1, channel);
 }
 
 int JQFLModule::lSetIFOutBand(int value, int channel)
@@ -105,16 +105,43 @@ int JQFLModule::lSetIFOutBand(int value, int channel)
     return setBounded("JQFLModule::lSetIFOutBand", JQFrame::IFOutBand, value, 1, channel);
 }
 
-int JQFLModule::lGetFreq(int channel) { return query(JQFrame::Freq, channel); }
-int JQFLModule::lGetWorkMode(int channel) { return query(JQFrame::WorkMode, channel); }
-int JQFLModule::lGetRFAtten(int channel) { return query(JQFrame::RFAtten, channel); }
-int JQFLModule::lGetIFAtten(int channel) { return query(JQFrame::IFAtten, channel); }
+int JQFLModule::lGetFreq(int channel)
+{
+    return query(JQFrame::Freq, channel);
+}
+int JQFLModule::lGetWorkMode(int channel)
+{
+    return query(JQFrame::WorkMode, channel);
+}
+int JQFLModule::lGetRFAtten(int channel)
+{
+    return query(JQFrame::RFAtten, channel);
+}
+int JQFLModule::lGetIFAtten(int channel)
+{
+    return query(JQFrame::IFAtten, channel);
+}
 int JQFLModule::lGetIFAdjustAttenuation(int channel)
 {
     return query(JQFrame::IFAdjustAtten, channel);
 }
-int JQFLModule::lGetClkSelect() { return query(JQFrame::ClkSelect, 0); }
-int JQFLModule::lGetIFOutputSelect(int channel) { return query(JQFrame::IFOutputSelect, channel); }
-int JQFLModule::lGetInputPower(int channel) { return query(JQFrame::InputPower, channel); }
-int JQFLModule::lGetIFOutBand(int channel) { return query(JQFrame::IFOutBand, channel); }
-int JQFLModule::lGetTemperature(int channel) { return query(JQFrame::Temperature, channel); }
+int JQFLModule::lGetClkSelect()
+{
+    return query(JQFrame::ClkSelect, 0);
+}
+int JQFLModule::lGetIFOutputSelect(int channel)
+{
+    return query(JQFrame::IFOutputSelect, channel);
+}
+int JQFLModule::lGetInputPower(int channel)
+{
+    return query(JQFrame::InputPower, channel);
+}
+int JQFLModule::lGetIFOutBand(int channel)
+{
+    return query(JQFrame::IFOutBand, channel);
+}
+int JQFLModule::lGetTemperature(int channel)
+{
+    return query(JQFrame::Temperature, channel);
+}

@@ -8,8 +8,7 @@
 
 // The serial command protocol of the JQ cards (JQ5140, JQ5120): one 10-byte
 // command per parameter of one channel, answered by one 10-byte reply.
-class JQFLModule : public QObject
-{
+class JQFLModule : public QObject {
     Q_OBJECT
 
 public:

@@ -4,8 +4,7 @@
 #include "cards/feframe.h"
 
 // Parameter codes of the JQ family and how each lays out its value.
-class JQFrame
-{
+class JQFrame {
 public:
     enum Code : quint8 {
         Freq = 2,

@@ -6,8 +6,7 @@
 
 // Driver of the KLR620. A gain is realised by two attenuators, RF (0..30)
 // first and IF (0..20) for the rest; the work mode decides the total.
-class KLRCard : public QObject
-{
+class KLRCard : public QObject {
     Q_OBJECT
 
 public:

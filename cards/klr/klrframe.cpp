@@ -31,7 +31,7 @@ int KLRFrame::decode(const quint8 *reply)
     switch (reply[1]) {
     case ReplyFreq:
         return int(quint32(reply[3]) << 24 | quint32(reply[4]) << 16 | quint32(reply[5]) << 8
-                   | quint32(reply[6]));
+            | quint32(reply[6]));
     case ReplyWorkMode:
     case ReplyRFAtten:
     case ReplyIFAtten:

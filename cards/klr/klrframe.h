@@ -8,12 +8,11 @@
 // The 8-byte frame of the KLR family: "{" | code | channel | value[4] | "}".
 // No check byte; set and query are told apart by the code alone, and a reply
 // is decoded by its own code.
-class KLRFrame
-{
+class KLRFrame {
 public:
     static constexpr int Size = 8;
     static constexpr quint8 Start = 0x7B; // '{'
-    static constexpr quint8 End = 0x7D;   // '}'
+    static constexpr quint8 End = 0x7D; // '}'
 
     enum Code : quint8 {
         SetFreq = 0xA2,

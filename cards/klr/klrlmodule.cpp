@@ -29,8 +29,8 @@ int KLRLModule::lSetInterface(quint8 command, quint8 code, int value, int channe
              << QByteArray(reinterpret_cast<const char *>(frame.data()), KLRFrame::Size).toHex(' ');
 
     if (command == SetCommand) {
-        const int ret = m_Uart.sendRecvCapped(frame.data(), KLRFrame::Size, m_RecvBuf,
-                                              RecvBufSize, &m_RecvLen, 0);
+        const int ret = m_Uart.sendRecvCapped(
+            frame.data(), KLRFrame::Size, m_RecvBuf, RecvBufSize, &m_RecvLen, 0);
         QThread::msleep(SetSettleMs);
         return ret;
     }
@@ -39,10 +39,11 @@ int KLRLModule::lSetInterface(quint8 command, quint8 code, int value, int channe
     // makes a missing reply fail the length check instead of decoding the
     // previous query's reply again.
     m_RecvLen = 0;
-    const int ret = m_Uart.sendRecvCapped(frame.data(), KLRFrame::Size, m_RecvBuf, RecvBufSize,
-                                          &m_RecvLen, 1000);
+    const int ret = m_Uart.sendRecvCapped(
+        frame.data(), KLRFrame::Size, m_RecvBuf, RecvBufSize, &m_RecvLen, 1000);
     if (ret != UartAgent::Success) {
-        qDebug() << "KLRLModule::lSetInterface" << "Ret error:" << ret;
+        qDebug() << "KLRLModule::lSetInterface"
+                 << "Ret error:" << ret;
         return -1;
     }
     if (m_RecvLen != KLRFrame::Size) {
@@ -50,7 +51,7 @@ int KLRLModule::lSetInterface(quint8 command, quint8 code, int value, int channe
         return ValueOutOfRange;
     }
     qDebug("%s %02X %02X %02X %02X\n", "KLRLModule::lQueryGetParameterValue", m_RecvBuf[3],
-           m_RecvBuf[4], m_RecvBuf[5], m_RecvBuf[6]);
+        m_RecvBuf[4], m_RecvBuf[5], m_RecvBuf[6]);
     return KLRFrame::decode(m_RecvBuf);
 }
 
@@ -66,7 +67,9 @@ int KLRLModule::lSetFreq(int freq, int channel)
 int KLRLModule::lSetWorkMode(int mode, int channel)
 {
     if (quint32(mode) > 1u) {
-        qDebug() << "error:" << "KLRLModule::lSetWorkMode" << "param val overflow";
+        qDebug() << "error:"
+                 << "KLRLModule::lSetWorkMode"
+                 << "param val overflow";
         return ValueOutOfRange;
     }
     return lSetInterface(SetCommand, KLRFrame::SetWorkMode, mode, channel);
@@ -85,15 +88,35 @@ int KLRLModule::lSetIFAtten(int att, int channel)
 int KLRLModule::lSetIFBand(int band, int channel)
 {
     if (band < 2 || band > 3) {
-        qDebug() << "error:" << "KLRLModule::lSetIFBand" << "param val overflow";
+        qDebug() << "error:"
+                 << "KLRLModule::lSetIFBand"
+                 << "param val overflow";
         return ValueOutOfRange;
     }
     return lSetInterface(SetCommand, KLRFrame::SetIFBand, band, channel);
 }
 
-int KLRLModule::lGetFreq(int channel) { return lSetInterface(QueryCommand, KLRFrame::GetFreq, 0, channel); }
-int KLRLModule::lGetWorkMode(int channel) { return lSetInterface(QueryCommand, KLRFrame::GetWorkMode, 0, channel); }
-int KLRLModule::lGetRFAtten(int channel) { return lSetInterface(QueryCommand, KLRFrame::GetRFAtten, 0, channel); }
-int KLRLModule::lGetIFAtten(int channel) { return lSetInterface(QueryCommand, KLRFrame::GetIFAtten, 0, channel); }
-int KLRLModule::lGetWarning(int channel) { return lSetInterface(QueryCommand, KLRFrame::GetWarning, 0, channel); }
-int KLRLModule::lGetBandwidth(int channel) { return lSetInterface(QueryCommand, KLRFrame::GetBandwidth, 0, channel); }
+int KLRLModule::lGetFreq(int channel)
+{
+    return lSetInterface(QueryCommand, KLRFrame::GetFreq, 0, channel);
+}
+int KLRLModule::lGetWorkMode(int channel)
+{
+    return lSetInterface(QueryCommand, KLRFrame::GetWorkMode, 0, channel);
+}
+int KLRLModule::lGetRFAtten(int channel)
+{
+    return lSetInterface(QueryCommand, KLRFrame::GetRFAtten, 0, channel);
+}
+int KLRLModule::lGetIFAtten(int channel)
+{
+    return lSetInterface(QueryCommand, KLRFrame::GetIFAtten, 0, channel);
+}
+int KLRLModule::lGetWarning(int channel)
+{
+    return lSetInterface(QueryCommand, KLRFrame::GetWarning, 0, channel);
+}
+int KLRLModule::lGetBandwidth(int channel)
+{
+    return lSetInterface(QueryCommand, KLRFrame::GetBandwidth, 0, channel);
+}

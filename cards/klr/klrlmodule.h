@@ -9,8 +9,7 @@
 // The serial command protocol of the KLR620. Set commands are not
 // acknowledged: the frame is written and the card is given 100 ms to apply
 // it. Queries are answered by one 8-byte reply.
-class KLRLModule : public QObject
-{
+class KLRLModule : public QObject {
     Q_OBJECT
 
 public:

@@ -61,7 +61,8 @@ bool VNCard::SetIFOutputSelect(unsigned channel, unsigned select)
 
 bool VNCard::GetFreq(unsigned channel, unsigned &freqKHz)
 {
-    return opened("GetFreq") && CardLog::take(Card, "GetFreq", vnModule->lGetFreq(int(channel)), freqKHz);
+    return opened("GetFreq")
+        && CardLog::take(Card, "GetFreq", vnModule->lGetFreq(int(channel)), freqKHz);
 }
 
 bool VNCard::GetGain(unsigned channel, unsigned &gain)
@@ -76,7 +77,8 @@ bool VNCard::GetGain(unsigned channel, unsigned &gain)
 bool VNCard::GetIFOutputSelect(unsigned channel, unsigned &select)
 {
     return opened("GetIFOutputSelect")
-        && CardLog::take(Card, "GetIFOutputSelect", vnModule->lGetIFOutputSelect(int(channel)), select);
+        && CardLog::take(
+            Card, "GetIFOutputSelect", vnModule->lGetIFOutputSelect(int(channel)), select);
 }
 
 bool VNCard::GetTemperature(unsigned channel, double &temperature)

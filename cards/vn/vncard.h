@@ -6,8 +6,7 @@
 
 // Driver of the VN2810 (and its A and B variants). The card takes its gain as
 // a code: 90 minus the gain in half-dB steps.
-class VNCard : public QObject
-{
+class VNCard : public QObject {
     Q_OBJECT
 
 public:

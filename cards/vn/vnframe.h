@@ -4,8 +4,7 @@
 #include "cards/feframe.h"
 
 // Parameter codes of the VN family and how each lays out its value.
-class VNFrame
-{
+class VNFrame {
 public:
     enum Code : quint8 {
         Freq = 2,

@@ -10,8 +10,11 @@
 namespace {
 
 const FeExchange::Dialect VNDialect = {
-    "VNLModule", &VNFrame::requestLayout, &VNFrame::replyLayout,
-    /*logsRequest=*/false, /*statusOnStdout=*/true,
+    "VNLModule",
+    &VNFrame::requestLayout,
+    &VNFrame::replyLayout,
+    /*logsRequest=*/false,
+    /*statusOnStdout=*/true,
 };
 
 constexpr int ValueOutOfRange = -2;
@@ -29,8 +32,7 @@ int VNLModule::lOpenUart(QString portName)
 
 int VNLModule::lSetInterface(quint8 command, quint8 code, quint32 value, quint8 channel)
 {
-    return FeExchange::run(m_Uart, VNDialect, command, code, value, channel, m_RecvBuf,
-                           m_RecvLen);
+    return FeExchange::run(m_Uart, VNDialect, command, code, value, channel, m_RecvBuf, m_RecvLen);
 }
 
 int VNLModule::setValue(quint8 code, int value, int channel)
@@ -69,8 +71,23 @@ int VNLModule::lSetIFOutputSelect(int select, int channel)
     return setValue(VNFrame::IFOutputSelect, select, channel);
 }
 
-int VNLModule::lGetFreq(int channel) { return query(VNFrame::Freq, channel); }
-int VNLModule::lGetGain(int channel) { return query(VNFrame::Gain, channel); }
-int VNLModule::lGetIFOutputSelect(int channel) { return query(VNFrame::IFOutputSelect, channel); }
-int VNLModule::lGetTemperature(int channel) { return query(VNFrame::Temperature, channel); }
-int VNLModule::lGetType(int channel) { return query(VNFrame::Type, channel); }
+int VNLModule::lGetFreq(int channel)
+{
+    return query(VNFrame::Freq, channel);
+}
+int VNLModule::lGetGain(int channel)
+{
+    return query(VNFrame::Gain, channel);
+}
+int VNLModule::lGetIFOutputSelect(int channel)
+{
+    return query(VNFrame::IFOutputSelect, channel);
+}
+int VNLModule::lGetTemperature(int channel)
+{
+    return query(VNFrame::Temperature, channel);
+}
+int VNLModule::lGetType(int channel)
+{
+    return query(VNFrame::Type, channel);
+}

@@ -8,8 +8,7 @@
 
 // The serial command protocol of the VN cards (VN2810 and its variants): the
 // JQ frame shape with the VN family's own parameter codes.
-class VNLModule : public QObject
-{
+class VNLModule : public QObject {
     Q_OBJECT
 
 public:
