@@ -27,35 +27,28 @@ class TestCli : public QObject {
     Q_OBJECT
 
 private slots:
+    // clang-format off
     void earlyExitsSaveNothing_data()
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("stdoutStart");
         QTest::addColumn<QString>("stderrHas");
-        QTest::newRow("help") << words("--help") << 0 << "Usage:"
-                              << "";
-        QTest::newRow("-h") << words("-h") << 0 << "Usage:"
-                            << "";
-        QTest::newRow("version") << words("--version") << 0 << "rfcard version 1.0.2\n"
-                                 << "";
-        QTest::newRow("-v") << words("-v") << 0 << "rfcard version 1.0.2\n"
-                            << "";
-        QTest::newRow("no arguments") << QStringList() << 1 << "Usage:"
-                                      << "";
-        QTest::newRow("only positional") << words("foo bar") << 1 << "Usage:"
-                                         << "";
-        QTest::newRow("option after positional") << words("foo --part 1") << 1 << "Usage:"
-                                                 << "";
-        QTest::newRow("unknown option") << words("--chan 1") << 1 << ""
-                                        << "chan";
-        QTest::newRow("missing value") << words("--part 2 --card") << 1 << ""
-                                       << "card";
-        QTest::newRow("ch too high") << words("--part 2 --part 0 --ch 4 --card none") << 1 << ""
-                                     << "error: --ch must be 0 to 3, got \"4\"";
+        QTest::newRow("help") << words("--help") << 0 << "Usage:" << "";
+        QTest::newRow("-h") << words("-h") << 0 << "Usage:" << "";
+        QTest::newRow("version") << words("--version") << 0 << "rfcard version 1.0.2\n" << "";
+        QTest::newRow("-v") << words("-v") << 0 << "rfcard version 1.0.2\n" << "";
+        QTest::newRow("no arguments") << QStringList() << 1 << "Usage:" << "";
+        QTest::newRow("only positional") << words("foo bar") << 1 << "Usage:" << "";
+        QTest::newRow("option after positional") << words("foo --part 1") << 1 << "Usage:" << "";
+        QTest::newRow("unknown option") << words("--chan 1") << 1 << "" << "chan";
+        QTest::newRow("missing value") << words("--part 2 --card") << 1 << "" << "card";
+        QTest::newRow("ch too high") << words("--part 2 --part 0 --ch 4 --card none")
+                                     << 1 << "" << "error: --ch must be 0 to 3, got \"4\"";
         QTest::newRow("ch negative") << words("--ch -1 --card none") << 1 << ""
                                      << "error: --ch must be 0 to 3, got \"-1\"";
     }
+    // clang-format on
     void earlyExitsSaveNothing()
     {
         QFETCH(QStringList, args);
@@ -111,6 +104,7 @@ private slots:
 
     // What a set run stores, option by option. "none" is no card model, so
     // nothing is opened and the test does not depend on any serial port.
+    // clang-format off
     void setRunStoresTheMergedTexts_data()
     {
         QTest::addColumn<QStringList>("args");
@@ -118,74 +112,41 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("text");
         const QString ch3 = QStringLiteral("RFCardParser ch3");
-        QTest::newRow("freq MHz to kHz") << words("--freq 1000") << Ch1 << "freq"
-                                         << "1000000.000";
-        QTest::newRow("freq fraction") << words("--freq 20.5") << Ch1 << "freq"
-                                       << "20500.000";
-        QTest::newRow("freq not a number") << words("--freq abc") << Ch1 << "freq"
-                                           << "0.000";
-        QTest::newRow("gain as typed") << words("--gain 12.5") << Ch1 << "gain"
-                                       << "12.5";
-        QTest::newRow("gain2 twice") << words("--gain 12.5") << Ch1 << "gain2"
-                                     << "25";
-        QTest::newRow("gain2 of text") << words("--gain x1") << Ch1 << "gain2"
-                                       << "0";
-        QTest::newRow("outfreq 70") << words("--outfreq 70") << Ch1 << "outfreq"
-                                    << "70000";
-        QTest::newRow("outfreq 24.1") << words("--outfreq 24.1") << Ch1 << "outfreq"
-                                      << "24100";
-        QTest::newRow("outfreq 153.6") << words("--outfreq 153.6") << Ch1 << "outfreq"
-                                       << "153600";
-        QTest::newRow("outfreq 735") << words("--outfreq 735") << Ch1 << "outfreq"
-                                     << "735000";
-        QTest::newRow("upfreq 1000") << words("--upfreq 1000") << Ch1 << "upfreq"
-                                     << "1e+06";
-        QTest::newRow("upfreq 2150") << words("--upfreq 2150") << Ch1 << "upfreq"
-                                     << "2.15e+06";
-        QTest::newRow("upfreq 6 digits") << words("--upfreq 1234.567") << Ch1 << "upfreq"
-                                         << "1.23457e+06";
-        QTest::newRow("band as typed") << words("--band x7") << Ch1 << "band"
-                                       << "x7";
-        QTest::newRow("ref") << words("--ref 1") << Ch1 << "ref"
-                             << "1";
-        QTest::newRow("workmode") << words("--workmode 1") << Ch1 << "workmode"
-                                  << "1";
-        QTest::newRow("gainmode") << words("--gainmode 1") << Ch1 << "gainmode"
-                                  << "1";
-        QTest::newRow("upgain") << words("--upgain 5.5") << Ch1 << "upgain"
-                                << "5.5";
-        QTest::newRow("last value counts") << words("--gain 1 --gain 2") << Ch1 << "gain"
-                                           << "2";
-        QTest::newRow("single dash") << words("-gain 7") << Ch1 << "gain"
-                                     << "7";
-        QTest::newRow("equals form") << words("--gain=8") << Ch1 << "gain"
-                                     << "8";
-        QTest::newRow("ch 2 is ch3") << words("--ch 2 --gain 3") << ch3 << "gain"
-                                     << "3";
-        QTest::newRow("ch 2 gain2") << words("--ch 2 --gain 3") << ch3 << "gain2"
-                                    << "6";
-        QTest::newRow("other channel untouched") << words("--ch 2 --gain 3") << Ch1 << "gain"
-                                                 << "0";
-        QTest::newRow("ch abc is ch1") << words("--ch abc --gain 4") << Ch1 << "gain"
-                                       << "4";
-        QTest::newRow("gch ignored in set run") << words("--gch 2 --gain 5") << Ch1 << "gain"
-                                                << "5";
-        QTest::newRow("non-integer part is a set run")
-            << words("--part 1.0 --gain 6") << Ch1 << "gain"
-            << "6";
-        QTest::newRow("read-back stores no freq") << words("--part 1 --freq 1500") << Ch1 << "freq"
-                                                  << "1000000.000";
-        QTest::newRow("defaults in kHz") << words("--part 2") << Ch1 << "freq"
-                                         << "1000000.000";
-        QTest::newRow("card upper-cased")
-            << words("--part 2 --card vn2810") << "system" << CardKey << "VN2810";
-        QTest::newRow("unknown card kept")
-            << words("--part 2 --card vn2810a") << "system" << CardKey << "VN2810A";
-        QTest::newRow("comN upper-cased")
-            << words("--part 2 --com com3") << "system" << PortKey << "COM3";
-        QTest::newRow("device kept as typed")
-            << words("--part 2 --com ttyUSB0") << "system" << PortKey << "ttyUSB0";
+        QTest::newRow("freq MHz to kHz") << words("--freq 1000") << Ch1 << "freq" << "1000000.000";
+        QTest::newRow("freq fraction") << words("--freq 20.5") << Ch1 << "freq" << "20500.000";
+        QTest::newRow("freq not a number") << words("--freq abc") << Ch1 << "freq" << "0.000";
+        QTest::newRow("gain as typed") << words("--gain 12.5") << Ch1 << "gain" << "12.5";
+        QTest::newRow("gain2 twice") << words("--gain 12.5") << Ch1 << "gain2" << "25";
+        QTest::newRow("gain2 of text") << words("--gain x1") << Ch1 << "gain2" << "0";
+        QTest::newRow("outfreq 70") << words("--outfreq 70") << Ch1 << "outfreq" << "70000";
+        QTest::newRow("outfreq 24.1") << words("--outfreq 24.1") << Ch1 << "outfreq" << "24100";
+        QTest::newRow("outfreq 153.6") << words("--outfreq 153.6") << Ch1 << "outfreq" << "153600";
+        QTest::newRow("outfreq 735") << words("--outfreq 735") << Ch1 << "outfreq" << "735000";
+        QTest::newRow("upfreq 1000") << words("--upfreq 1000") << Ch1 << "upfreq" << "1e+06";
+        QTest::newRow("upfreq 2150") << words("--upfreq 2150") << Ch1 << "upfreq" << "2.15e+06";
+        QTest::newRow("upfreq 6 digits") << words("--upfreq 1234.567") << Ch1 << "upfreq" << "1.23457e+06";
+        QTest::newRow("band as typed") << words("--band x7") << Ch1 << "band" << "x7";
+        QTest::newRow("ref") << words("--ref 1") << Ch1 << "ref" << "1";
+        QTest::newRow("workmode") << words("--workmode 1") << Ch1 << "workmode" << "1";
+        QTest::newRow("gainmode") << words("--gainmode 1") << Ch1 << "gainmode" << "1";
+        QTest::newRow("upgain") << words("--upgain 5.5") << Ch1 << "upgain" << "5.5";
+        QTest::newRow("last value counts") << words("--gain 1 --gain 2") << Ch1 << "gain" << "2";
+        QTest::newRow("single dash") << words("-gain 7") << Ch1 << "gain" << "7";
+        QTest::newRow("equals form") << words("--gain=8") << Ch1 << "gain" << "8";
+        QTest::newRow("ch 2 is ch3") << words("--ch 2 --gain 3") << ch3 << "gain" << "3";
+        QTest::newRow("ch 2 gain2") << words("--ch 2 --gain 3") << ch3 << "gain2" << "6";
+        QTest::newRow("other channel untouched") << words("--ch 2 --gain 3") << Ch1 << "gain" << "0";
+        QTest::newRow("ch abc is ch1") << words("--ch abc --gain 4") << Ch1 << "gain" << "4";
+        QTest::newRow("gch ignored in set run") << words("--gch 2 --gain 5") << Ch1 << "gain" << "5";
+        QTest::newRow("non-integer part is a set run") << words("--part=1.0 --gain 6") << Ch1 << "gain" << "6";
+        QTest::newRow("read-back stores no freq") << words("--part 1 --freq 1500") << Ch1 << "freq" << "1000000.000";
+        QTest::newRow("defaults in kHz") << words("--part 2") << Ch1 << "freq" << "1000000.000";
+        QTest::newRow("card upper-cased") << words("--part 2 --card vn2810") << "system" << CardKey << "VN2810";
+        QTest::newRow("unknown card kept") << words("--part 2 --card vn2810a") << "system" << CardKey << "VN2810A";
+        QTest::newRow("comN upper-cased") << words("--part 2 --com com3") << "system" << PortKey << "COM3";
+        QTest::newRow("device kept as typed") << words("--part 2 --com ttyUSB0") << "system" << PortKey << "ttyUSB0";
     }
+    // clang-format on
     void setRunStoresTheMergedTexts()
     {
         QFETCH(QStringList, args);

@@ -47,84 +47,50 @@ class TestEndToEnd : public QObject {
 
 private slots:
     // A set run per model: the requests in order and where a sequence stops.
+    // clang-format off
     void setRuns_data()
     {
         QTest::addColumn<QString>("sim");
         QTest::addColumn<QString>("args");
         QTest::addColumn<QStringList>("notes");
-        QTest::newRow("vn2810") << "--family vn"
-                                << "--card vn2810 --ch 1 --freq 1500 --gain 12.5 --outfreq 21.4"
-                                << QStringList{"set freq ch1 = 1500000", "set gaincode ch1 = 65",
-                                       "set ifout ch1 = 1"};
-        QTest::newRow("vn2810 output 70")
-            << "--family vn"
-            << "--card vn2810 --freq 20 --gain 40 --outfreq 70"
-            << QStringList{"set freq ch0 = 20000", "set gaincode ch0 = 10", "set ifout ch0 = 0"};
-        QTest::newRow("vn2810 no such output")
-            << "--family vn"
-            << "--card vn2810 --outfreq 735"
-            << QStringList{"set freq ch0 = 1000000", "set gaincode ch0 = 90"};
-        QTest::newRow("vn2810 stops at freq") << "--family vn"
-                                              << "--card vn2810 --freq 3000.001" << QStringList{};
-        QTest::newRow("vn2810 stops at gain")
-            << "--family vn"
-            << "--card vn2810 --gain 40.5" << QStringList{"set freq ch0 = 1000000"};
-        QTest::newRow("jq5140 rf gain")
-            << "--family jq"
-            << "--card jq5140 --ch 2 --freq 1500 --gain 20 --workmode 0 --ref 1 --outfreq 140"
-            << QStringList{"set workmode ch2 = 0", "set freq ch2 = 1500000", "set rfatt ch2 = 20",
-                   "set ref ch0 = 1", "set ifout ch2 = 1"};
-        QTest::newRow("jq5140 if gain")
-            << "--family jq"
-            << "--card jq5140 --ch 3 --gain 20 --workmode 1"
-            << QStringList{"set workmode ch3 = 1", "set freq ch3 = 1000000",
-                   "set ifadjatt ch3 = 30", "set ref ch0 = 0", "set ifout ch3 = 0"};
-        QTest::newRow("jq5140 stops at freq")
-            << "--family jq"
-            << "--card jq5140 --freq 3000" << QStringList{"set workmode ch0 = 0"};
-        QTest::newRow("jq5140 gain over range goes on")
-            << "--family jq"
-            << "--card jq5140 --gain 40"
-            << QStringList{"set workmode ch0 = 0", "set freq ch0 = 1000000", "set ref ch0 = 0",
-                   "set ifout ch0 = 0"};
-        QTest::newRow("jq5140 given gain2 rounds")
-            << "--family jq"
-            << "--card jq5140 --gain 12.75"
-            << QStringList{"set workmode ch0 = 0", "set freq ch0 = 1000000", "set rfatt ch0 = 34",
-                   "set ref ch0 = 0", "set ifout ch0 = 0"};
-        QTest::newRow("jq5140 no such output")
-            << "--family jq"
-            << "--card jq5140 --outfreq 21.4"
-            << QStringList{"set workmode ch0 = 0", "set freq ch0 = 1000000", "set rfatt ch0 = 60",
-                   "set ref ch0 = 0"};
-        QTest::newRow("jq5120")
-            << "--family jq"
-            << "--card jq5120 --ch 1 --freq 1000 --gain 20.5 --ref 0 --band 1 --outfreq 140"
-            << QStringList{"set freq ch1 = 1000000", "set ifatt ch1 = 39", "set rfatt ch1 = 40",
-                   "set ref ch0 = 0", "set ifband ch1 = 1"};
-        QTest::newRow("jq5120 stops at gain")
-            << "--family jq"
-            << "--card jq5120 --gain 40.5" << QStringList{"set freq ch0 = 1000000"};
-        QTest::newRow("klr620 mode 0")
-            << "--family klr"
-            << "--card klr620 --ch 1 --freq 1500 --gain 12.9 --workmode 0 --band 3"
-            << QStringList{"set freq ch1 = 1500000", "set workmode ch1 = 0", "set rfatt ch1 = 18",
-                   "set ifatt ch1 = 0", "set band ch1 = 3"};
-        QTest::newRow("klr620 mode 1")
-            << "--family klr"
-            << "--card klr620 --ch 3 --freq 6000 --gain 10 --workmode 1 --band 2"
-            << QStringList{"set freq ch3 = 6000000", "set workmode ch3 = 1", "set rfatt ch3 = 30",
-                   "set ifatt ch3 = 5", "set band ch3 = 2"};
-        QTest::newRow("klr620 refused band still set run")
-            << "--family klr"
-            << "--card klr620 --band 1"
-            << QStringList{"set freq ch0 = 1000000", "set workmode ch0 = 0", "set rfatt ch0 = 30",
-                   "set ifatt ch0 = 0"};
-        QTest::newRow("klr620 stops at freq") << "--family klr"
-                                              << "--card klr620 --freq 6000.001" << QStringList{};
-        QTest::newRow("lower-case stored name sends nothing") << "--family vn"
-                                                              << "--card vn2810a" << QStringList{};
+        QTest::newRow("vn2810") << "--family vn" << "--card vn2810 --ch 1 --freq 1500 --gain 12.5 --outfreq 21.4"
+            << QStringList{ "set freq ch1 = 1500000", "set gaincode ch1 = 65", "set ifout ch1 = 1" };
+        QTest::newRow("vn2810 output 70") << "--family vn" << "--card vn2810 --freq 20 --gain 40 --outfreq 70"
+            << QStringList{ "set freq ch0 = 20000", "set gaincode ch0 = 10", "set ifout ch0 = 0" };
+        QTest::newRow("vn2810 no such output") << "--family vn" << "--card vn2810 --outfreq 735"
+            << QStringList{ "set freq ch0 = 1000000", "set gaincode ch0 = 90" };
+        QTest::newRow("vn2810 stops at freq") << "--family vn" << "--card vn2810 --freq 3000.001"
+            << QStringList{};
+        QTest::newRow("vn2810 stops at gain") << "--family vn" << "--card vn2810 --gain 40.5"
+            << QStringList{ "set freq ch0 = 1000000" };
+        QTest::newRow("jq5140 rf gain") << "--family jq" << "--card jq5140 --ch 2 --freq 1500 --gain 20 --workmode 0 --ref 1 --outfreq 140"
+            << QStringList{ "set workmode ch2 = 0", "set freq ch2 = 1500000", "set rfatt ch2 = 20", "set ref ch0 = 1", "set ifout ch2 = 1" };
+        QTest::newRow("jq5140 if gain") << "--family jq" << "--card jq5140 --ch 3 --gain 20 --workmode 1"
+            << QStringList{ "set workmode ch3 = 1", "set freq ch3 = 1000000", "set ifadjatt ch3 = 30", "set ref ch0 = 0", "set ifout ch3 = 0" };
+        QTest::newRow("jq5140 stops at freq") << "--family jq" << "--card jq5140 --freq 3000"
+            << QStringList{ "set workmode ch0 = 0" };
+        QTest::newRow("jq5140 gain over range goes on") << "--family jq" << "--card jq5140 --gain 40"
+            << QStringList{ "set workmode ch0 = 0", "set freq ch0 = 1000000", "set ref ch0 = 0", "set ifout ch0 = 0" };
+        QTest::newRow("jq5140 given gain2 rounds") << "--family jq" << "--card jq5140 --gain 12.75"
+            << QStringList{ "set workmode ch0 = 0", "set freq ch0 = 1000000", "set rfatt ch0 = 34", "set ref ch0 = 0", "set ifout ch0 = 0" };
+        QTest::newRow("jq5140 no such output") << "--family jq" << "--card jq5140 --outfreq 21.4"
+            << QStringList{ "set workmode ch0 = 0", "set freq ch0 = 1000000", "set rfatt ch0 = 60", "set ref ch0 = 0" };
+        QTest::newRow("jq5120") << "--family jq" << "--card jq5120 --ch 1 --freq 1000 --gain 20.5 --ref 0 --band 1 --outfreq 140"
+            << QStringList{ "set freq ch1 = 1000000", "set ifatt ch1 = 39", "set rfatt ch1 = 40", "set ref ch0 = 0", "set ifband ch1 = 1" };
+        QTest::newRow("jq5120 stops at gain") << "--family jq" << "--card jq5120 --gain 40.5"
+            << QStringList{ "set freq ch0 = 1000000" };
+        QTest::newRow("klr620 mode 0") << "--family klr" << "--card klr620 --ch 1 --freq 1500 --gain 12.9 --workmode 0 --band 3"
+            << QStringList{ "set freq ch1 = 1500000", "set workmode ch1 = 0", "set rfatt ch1 = 18", "set ifatt ch1 = 0", "set band ch1 = 3" };
+        QTest::newRow("klr620 mode 1") << "--family klr" << "--card klr620 --ch 3 --freq 6000 --gain 10 --workmode 1 --band 2"
+            << QStringList{ "set freq ch3 = 6000000", "set workmode ch3 = 1", "set rfatt ch3 = 30", "set ifatt ch3 = 5", "set band ch3 = 2" };
+        QTest::newRow("klr620 refused band still set run") << "--family klr" << "--card klr620 --band 1"
+            << QStringList{ "set freq ch0 = 1000000", "set workmode ch0 = 0", "set rfatt ch0 = 30", "set ifatt ch0 = 0" };
+        QTest::newRow("klr620 stops at freq") << "--family klr" << "--card klr620 --freq 6000.001"
+            << QStringList{};
+        QTest::newRow("lower-case stored name sends nothing") << "--family vn" << "--card vn2810a"
+            << QStringList{};
     }
+    // clang-format on
     void setRuns()
     {
         QFETCH(QString, sim);
@@ -162,50 +128,27 @@ private slots:
 
     // Set, then read back: the report is what was set, through the tool's own
     // conversions, in the model's keys.
+    // clang-format off
     void roundTrips_data()
     {
         QTest::addColumn<QString>("sim");
         QTest::addColumn<QString>("set");
         QTest::addColumn<QString>("read");
         QTest::addColumn<QStringList>("members");
-        QTest::newRow("vn2810") << "--family vn --temp 25.3 --type 2"
-                                << "--card vn2810 --ch 1 --freq 1500 --gain 12.5 --outfreq 21.4"
-                                << "--part 1 --gch 1"
-                                << QStringList{R"("ch": "1")", R"("freq": "1500.000")",
-                                       R"("gain": "12.5")", R"("hardch": "2")", R"("outfreq": "1")",
-                                       R"("temp": "25.3")"};
-        QTest::newRow("jq5140 mode 0")
-            << "--family jq --temp 25 --power -10.5"
-            << "--card jq5140 --ch 2 --freq 1500 --gain 20.5 --workmode 0 --ref 1 --outfreq 140"
-            << "--part 1 --gch 2"
-            << QStringList{R"("ch": "2")", R"("freq": "1500.000")", R"("gain": "20.5")",
-                   R"("outfreq": "1")", R"("power": "-10")", R"("ref": "1")", R"("temp": "25")",
-                   R"("workmode": "0")"};
-        QTest::newRow("jq5140 mode 1")
-            << "--family jq --temp 31.7"
-            << "--card jq5140 --ch 0 --gain 20 --workmode 1"
-            << "--part 1"
-            << QStringList{R"("ch": "0")", R"("freq": "1000.000")", R"("gain": "20")",
-                   R"("outfreq": "0")", R"("power": "0")", R"("ref": "0")", R"("temp": "31.7")",
-                   R"("workmode": "1")"};
-        QTest::newRow("jq5120") << "--family jq"
-                                << "--card jq5120 --ch 1 --freq 2150 --gain 20.5 --ref 1 --band 1"
-                                << "--part 1 --gch 1"
-                                << QStringList{R"("band": "1")", R"("freq": "2150.000")",
-                                       R"("gain": "20.5")", R"("ref": "1")"};
-        QTest::newRow("klr620 mode 0")
-            << "--family klr --warning 4"
-            << "--card klr620 --ch 1 --freq 20 --gain 12 --workmode 0 --band 3"
-            << "--part 1 --gch 1"
-            << QStringList{R"("band": "3")", R"("ch": "1")", R"("freq": "20.000")",
-                   R"("gain": "12")", R"("warning": "4")", R"("workmode": "0")"};
-        QTest::newRow("klr620 mode 1")
-            << "--family klr"
-            << "--card klr620 --ch 2 --gain 10 --workmode 1 --band 2"
-            << "--part 1 --gch 2"
-            << QStringList{R"("band": "2")", R"("ch": "2")", R"("freq": "1000.000")",
-                   R"("gain": "10")", R"("warning": "0")", R"("workmode": "1")"};
+        QTest::newRow("vn2810") << "--family vn --temp 25.3 --type 2" << "--card vn2810 --ch 1 --freq 1500 --gain 12.5 --outfreq 21.4" << "--part 1 --gch 1"
+            << QStringList{ R"("ch": "1")", R"("freq": "1500.000")", R"("gain": "12.5")", R"("hardch": "2")", R"("outfreq": "1")", R"("temp": "25.3")" };
+        QTest::newRow("jq5140 mode 0") << "--family jq --temp 25 --power -10.5" << "--card jq5140 --ch 2 --freq 1500 --gain 20.5 --workmode 0 --ref 1 --outfreq 140" << "--part 1 --gch 2"
+            << QStringList{ R"("ch": "2")", R"("freq": "1500.000")", R"("gain": "20.5")", R"("outfreq": "1")", R"("power": "-10")", R"("ref": "1")", R"("temp": "25")", R"("workmode": "0")" };
+        QTest::newRow("jq5140 mode 1") << "--family jq --temp 31.7" << "--card jq5140 --ch 0 --gain 20 --workmode 1" << "--part 1"
+            << QStringList{ R"("ch": "0")", R"("freq": "1000.000")", R"("gain": "20")", R"("outfreq": "0")", R"("power": "0")", R"("ref": "0")", R"("temp": "31.7")", R"("workmode": "1")" };
+        QTest::newRow("jq5120") << "--family jq" << "--card jq5120 --ch 1 --freq 2150 --gain 20.5 --ref 1 --band 1" << "--part 1 --gch 1"
+            << QStringList{ R"("band": "1")", R"("freq": "2150.000")", R"("gain": "20.5")", R"("ref": "1")" };
+        QTest::newRow("klr620 mode 0") << "--family klr --warning 4" << "--card klr620 --ch 1 --freq 20 --gain 12 --workmode 0 --band 3" << "--part 1 --gch 1"
+            << QStringList{ R"("band": "3")", R"("ch": "1")", R"("freq": "20.000")", R"("gain": "12")", R"("warning": "4")", R"("workmode": "0")" };
+        QTest::newRow("klr620 mode 1") << "--family klr" << "--card klr620 --ch 2 --gain 10 --workmode 1 --band 2" << "--part 1 --gch 2"
+            << QStringList{ R"("band": "2")", R"("ch": "2")", R"("freq": "1000.000")", R"("gain": "10")", R"("warning": "0")", R"("workmode": "1")" };
     }
+    // clang-format on
     void roundTrips()
     {
         QFETCH(QString, sim);
@@ -242,6 +185,7 @@ private slots:
     }
 
     // Trouble made by the simulated card, and how the tool reports it.
+    // clang-format off
     void faults_data()
     {
         QTest::addColumn<QString>("sim");
@@ -249,73 +193,36 @@ private slots:
         QTest::addColumn<QStringList>("members");
         QTest::addColumn<QString>("stdoutLine");
         QTest::addColumn<QString>("stderrLine");
-        QTest::newRow("vn wrong code on freq")
-            << "--family vn --fault wrong-code:2"
-            << "--card vn2810 --part 1"
-            << QStringList{R"("ch": "0")", R"("freq": "")", R"("gain": "0.0")", R"("hardch": "1")",
-                   R"("outfreq": "0")", R"("temp": "25")"}
-            << "LModule::RFInterface: Parameter error 03 02\n"
-            << "error: VNCard GetFreq Query failed, val =   -3";
-        QTest::newRow("vn status 53 still read")
-            << "--family vn --fault status53:12"
-            << "--card vn2810 --part 1"
-            << QStringList{R"("ch": "0")", R"("freq": "1000.000")", R"("gain": "0.0")",
-                   R"("hardch": "1")", R"("outfreq": "0")", R"("temp": "25")"}
-            << "error, uart replay failed code=53\n"
-            << "";
-        QTest::newRow("vn short gain")
-            << "--family vn --fault short:5"
-            << "--card vn2810 --part 1"
-            << QStringList{R"("ch": "0")", R"("freq": "1000.000")", R"("gain": "46.0")",
-                   R"("hardch": "1")", R"("outfreq": "0")", R"("temp": "25")"}
-            << ""
-            << "LModule::lSetInterface: m_RecvLen error 9";
+        QTest::newRow("vn wrong code on freq") << "--family vn --fault wrong-code:2" << "--card vn2810 --part 1"
+            << QStringList{ R"("ch": "0")", R"("freq": "")", R"("gain": "0.0")", R"("hardch": "1")", R"("outfreq": "0")", R"("temp": "25")" }
+            << "LModule::RFInterface: Parameter error 03 02\n" << "error: VNCard GetFreq Query failed, val =   -3";
+        QTest::newRow("vn status 53 still read") << "--family vn --fault status53:12" << "--card vn2810 --part 1"
+            << QStringList{ R"("ch": "0")", R"("freq": "1000.000")", R"("gain": "0.0")", R"("hardch": "1")", R"("outfreq": "0")", R"("temp": "25")" }
+            << "error, uart replay failed code=53\n" << "";
+        QTest::newRow("vn short gain") << "--family vn --fault short:5" << "--card vn2810 --part 1"
+            << QStringList{ R"("ch": "0")", R"("freq": "1000.000")", R"("gain": "46.0")", R"("hardch": "1")", R"("outfreq": "0")", R"("temp": "25")" }
+            << "" << "LModule::lSetInterface: m_RecvLen error 9";
         // The last read, so that the tail of the split answer spoils no other.
-        QTest::newRow("jq split output select")
-            << "--family jq --fault split:12"
-            << "--card jq5140 --part 1"
-            << QStringList{R"("ch": "0")", R"("freq": "1000.000")", R"("gain": "0")",
-                   R"("outfreq": "")", R"("power": "0")", R"("ref": "0")", R"("temp": "25")",
-                   R"("workmode": "0")"}
-            << ""
-            << "LModule::lSetInterface: m_RecvLen error 5";
-        QTest::newRow("jq status 51 logged")
-            << "--family jq --fault status51:7"
-            << "--card jq5140 --part 1"
-            << QStringList{R"("ch": "0")", R"("freq": "1000.000")", R"("gain": "0")",
-                   R"("outfreq": "0")", R"("power": "0")", R"("ref": "0")", R"("temp": "25")",
-                   R"("workmode": "0")"}
-            << ""
-            << "error, uart replay failed code=%02x\n 81";
-        QTest::newRow("jq long on work mode")
-            << "--family jq --fault long:7"
-            << "--card jq5140 --part 1"
-            << QStringList{R"("ch": "0")", R"("freq": "1000.000")", R"("gain": "")",
-                   R"("outfreq": "0")", R"("power": "0")", R"("ref": "0")", R"("temp": "25")",
-                   R"("workmode": "")"}
-            << ""
-            << "LModule::lSetInterface: m_RecvLen error 11";
-        QTest::newRow("jq5120 garbage")
-            << "--family jq --fault garbage"
-            << "--card jq5120 --part 1"
-            << QStringList{R"("band": "")", R"("freq": "")", R"("gain": "")", R"("ref": "")"}
-            << "LModule::RFInterface: Parameter error"
-            << "error: JQCardTwo GetRFAttenuation Query failed, val =   -3";
-        QTest::newRow("klr short everywhere")
-            << "--family klr --fault short"
-            << "--card klr620 --part 1 --gch 3"
-            << QStringList{R"("band": "")", R"("ch": "3")", R"("freq": "")", R"("gain": "")",
-                   R"("warning": "")", R"("workmode": "")"}
-            << ""
-            << "LModule::lSetInterface: m_RecvLen error 7";
-        QTest::newRow("klr unknown reply code")
-            << "--family klr --fault wrong-code:0xa7"
-            << "--card klr620 --part 1"
-            << QStringList{R"("band": "2")", R"("ch": "0")", R"("freq": "0.000")", R"("gain": "0")",
-                   R"("warning": "0")", R"("workmode": "0")"}
-            << ""
-            << "";
+        QTest::newRow("jq split output select") << "--family jq --fault split:12" << "--card jq5140 --part 1"
+            << QStringList{ R"("ch": "0")", R"("freq": "1000.000")", R"("gain": "0")", R"("outfreq": "")", R"("power": "0")", R"("ref": "0")", R"("temp": "25")", R"("workmode": "0")" }
+            << "" << "LModule::lSetInterface: m_RecvLen error 5";
+        QTest::newRow("jq status 51 logged") << "--family jq --fault status51:7" << "--card jq5140 --part 1"
+            << QStringList{ R"("ch": "0")", R"("freq": "1000.000")", R"("gain": "0")", R"("outfreq": "0")", R"("power": "0")", R"("ref": "0")", R"("temp": "25")", R"("workmode": "0")" }
+            << "" << "error, uart replay failed code=%02x\n 81";
+        QTest::newRow("jq long on work mode") << "--family jq --fault long:7" << "--card jq5140 --part 1"
+            << QStringList{ R"("ch": "0")", R"("freq": "1000.000")", R"("gain": "")", R"("outfreq": "0")", R"("power": "0")", R"("ref": "0")", R"("temp": "25")", R"("workmode": "")" }
+            << "" << "LModule::lSetInterface: m_RecvLen error 11";
+        QTest::newRow("jq5120 garbage") << "--family jq --fault garbage" << "--card jq5120 --part 1"
+            << QStringList{ R"("band": "")", R"("freq": "")", R"("gain": "")", R"("ref": "")" }
+            << "LModule::RFInterface: Parameter error" << "error: JQCardTwo GetRFAttenuation Query failed, val =   -3";
+        QTest::newRow("klr short everywhere") << "--family klr --fault short" << "--card klr620 --part 1 --gch 3"
+            << QStringList{ R"("band": "")", R"("ch": "3")", R"("freq": "")", R"("gain": "")", R"("warning": "")", R"("workmode": "")" }
+            << "" << "LModule::lSetInterface: m_RecvLen error 7";
+        QTest::newRow("klr unknown reply code") << "--family klr --fault wrong-code:0xa7" << "--card klr620 --part 1"
+            << QStringList{ R"("band": "2")", R"("ch": "0")", R"("freq": "0.000")", R"("gain": "0")", R"("warning": "0")", R"("workmode": "0")" }
+            << "" << "";
     }
+    // clang-format on
     void faults()
     {
         QFETCH(QString, sim);

@@ -158,6 +158,7 @@ private slots:
         QCOMPARE(holder.exitCode(), 0);
     }
 
+    // clang-format off
     void slowCard_data()
     {
         QTest::addColumn<int>("lateMs");
@@ -165,6 +166,7 @@ private slots:
         QTest::newRow("just under the time-out") << 900 << "25";
         QTest::newRow("just over the time-out") << 1100 << "";
     }
+    // clang-format on
     void slowCard()
     {
         QFETCH(int, lateMs);

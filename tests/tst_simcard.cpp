@@ -13,33 +13,25 @@ class TestSimCard : public QObject {
     Q_OBJECT
 
 private slots:
+    // clang-format off
     void requests_data()
     {
         QTest::addColumn<QString>("family");
         QTest::addColumn<QByteArray>("request");
         QTest::addColumn<QByteArray>("reply");
-        QTest::newRow("jq set freq echoed")
-            << "jq" << hex("fe 03 02 0f 42 40 00 01 0d fa") << hex("fe 00 02 0f 42 40 00 01 0e fa");
-        QTest::newRow("jq bad check byte")
-            << "jq" << hex("fe 03 02 0f 42 40 00 01 0c fa") << QByteArray();
-        QTest::newRow("jq bad tail")
-            << "jq" << hex("fe 03 02 0f 42 40 00 01 0d fb") << QByteArray();
-        QTest::newRow("jq unknown code")
-            << "jq" << hex("fe 01 03 00 00 00 00 00 02 fa") << QByteArray();
-        QTest::newRow("jq read-only code cannot be set")
-            << "jq" << hex("fe 03 80 01 00 00 00 00 82 fa") << QByteArray();
-        QTest::newRow("jq no such channel")
-            << "jq" << hex("fe 01 02 00 00 00 00 05 06 fa") << hex("fe 51 02 00 00 00 00 05 56 fa");
-        QTest::newRow("vn temperature")
-            << "vn" << hex("fe 01 0d 00 00 00 00 02 0e fa") << hex("fe 00 0d 00 fa 00 00 02 f5 fa");
-        QTest::newRow("vn jq code unknown")
-            << "vn" << hex("fe 01 07 00 00 00 00 00 06 fa") << QByteArray();
-        QTest::newRow("klr set unanswered")
-            << "klr" << hex("7b a2 01 00 16 e3 60 7d") << QByteArray();
-        QTest::newRow("klr query")
-            << "klr" << hex("7b ac 02 00 00 00 00 7d") << hex("7b b6 02 00 00 00 02 7d");
+        QTest::newRow("jq set freq echoed") << "jq" << hex("fe 03 02 0f 42 40 00 01 0d fa") << hex("fe 00 02 0f 42 40 00 01 0e fa");
+        QTest::newRow("jq bad check byte") << "jq" << hex("fe 03 02 0f 42 40 00 01 0c fa") << QByteArray();
+        QTest::newRow("jq bad tail") << "jq" << hex("fe 03 02 0f 42 40 00 01 0d fb") << QByteArray();
+        QTest::newRow("jq unknown code") << "jq" << hex("fe 01 03 00 00 00 00 00 02 fa") << QByteArray();
+        QTest::newRow("jq read-only code cannot be set") << "jq" << hex("fe 03 80 01 00 00 00 00 82 fa") << QByteArray();
+        QTest::newRow("jq no such channel") << "jq" << hex("fe 01 02 00 00 00 00 05 06 fa") << hex("fe 51 02 00 00 00 00 05 56 fa");
+        QTest::newRow("vn temperature") << "vn" << hex("fe 01 0d 00 00 00 00 02 0e fa") << hex("fe 00 0d 00 fa 00 00 02 f5 fa");
+        QTest::newRow("vn jq code unknown") << "vn" << hex("fe 01 07 00 00 00 00 00 06 fa") << QByteArray();
+        QTest::newRow("klr set unanswered") << "klr" << hex("7b a2 01 00 16 e3 60 7d") << QByteArray();
+        QTest::newRow("klr query") << "klr" << hex("7b ac 02 00 00 00 00 7d") << hex("7b b6 02 00 00 00 02 7d");
         QTest::newRow("klr bad end") << "klr" << hex("7b ac 02 00 00 00 00 7e") << QByteArray();
     }
+    // clang-format on
     void requests()
     {
         QFETCH(QString, family);
@@ -81,6 +73,7 @@ private slots:
         QCOMPARE(buffer, hex("fe 01"));
     }
 
+    // clang-format off
     void faultsBendTheAnswer_data()
     {
         QTest::addColumn<QString>("fault");
@@ -91,12 +84,11 @@ private slots:
         QTest::newRow("no-reply") << "no-reply" << QByteArray() << QByteArray();
         QTest::newRow("short") << "short:2" << reply.left(9) << QByteArray();
         QTest::newRow("long") << "long:0x02" << reply + hex("00") << QByteArray();
-        QTest::newRow("wrong-code")
-            << "wrong-code" << hex("fe 00 03 0f 42 40 00 01 0f fa") << QByteArray();
-        QTest::newRow("status51") << "status51" << hex("fe 51 02 0f 42 40 00 01 5f fa")
-                                  << QByteArray();
+        QTest::newRow("wrong-code") << "wrong-code" << hex("fe 00 03 0f 42 40 00 01 0f fa") << QByteArray();
+        QTest::newRow("status51") << "status51" << hex("fe 51 02 0f 42 40 00 01 5f fa") << QByteArray();
         QTest::newRow("split") << "split" << reply.left(5) << reply.mid(5);
     }
+    // clang-format on
     void faultsBendTheAnswer()
     {
         QFETCH(QString, fault);

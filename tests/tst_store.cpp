@@ -86,6 +86,7 @@ private slots:
         QCOMPARE(system->val(QStringLiteral("port")), QStringLiteral("COM1"));
     }
 
+    // clang-format off
     void missingOrDamagedFileGivesDefaults_data()
     {
         QTest::addColumn<QByteArray>("content");
@@ -97,6 +98,7 @@ private slots:
         QTest::newRow("wrong types") << QByteArray(R"({"defaults b": {"k": 5}})");
         QTest::newRow("module not object") << QByteArray(R"({"defaults b": "k"})");
     }
+    // clang-format on
     void missingOrDamagedFileGivesDefaults()
     {
         QFETCH(QByteArray, content);
@@ -146,6 +148,7 @@ private slots:
 
     // A file that cannot be understood is reported when it is loaded, and kept
     // as rfcard.json.bad when the save replaces it.
+    // clang-format off
     void damagedFileIsReportedAndKept_data()
     {
         QTest::addColumn<QByteArray>("content");
@@ -155,12 +158,11 @@ private slots:
         QTest::newRow("truncated") << QByteArray(R"({"damaged c": {"k": "x")") << "not JSON";
         QTest::newRow("binary junk") << QByteArray("\x00\xff\xfe\x01junk", 8) << "not JSON";
         QTest::newRow("array") << QByteArray("[1, 2]") << "not a JSON object";
-        QTest::newRow("module not object")
-            << QByteArray(R"({"damaged c": 5})") << "module \"damaged c\" is not an object";
-        QTest::newRow("key not text") << QByteArray(R"({"damaged c": {"k": "kept", "n": null}})")
-                                      << "\"n\" of module \"damaged c\" is not a text";
+        QTest::newRow("module not object") << QByteArray(R"({"damaged c": 5})") << "module \"damaged c\" is not an object";
+        QTest::newRow("key not text") << QByteArray(R"({"damaged c": {"k": "kept", "n": null}})") << "\"n\" of module \"damaged c\" is not a text";
         QTest::newRow("huge") << QByteArray(int(Core::MaxFileSize) + 1, ' ') << "larger than";
     }
+    // clang-format on
     void damagedFileIsReportedAndKept()
     {
         QFETCH(QByteArray, content);
