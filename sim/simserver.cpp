@@ -2,6 +2,7 @@
 
 #include "sim/simline.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QSaveFile>
@@ -13,7 +14,7 @@
 namespace {
 
 // At 115200 baud, 8N1, a byte takes ten bit times on the wire.
-constexpr qint64 ByteMicros = 10 * 1000000 / 115200;
+constexpr qint64 WireNanos = qint64(10) * 1000000000 / 115200;
 
 } // namespace
 
@@ -56,6 +57,10 @@ int SimServer::serve(SimLine &line, const std::atomic<bool> &stop)
 
 void SimServer::handleFrame(SimLine &line, const QByteArray &frame)
 {
+    // Delays count from the request's arrival, so the card's own work and
+    // the trace do not add to the time a real line would take.
+    QElapsedTimer arrival;
+    arrival.start();
     const SimCard::Response r = m_Card.handle(frame);
     trace("rx", frame, r.note);
     if (r.changed && !m_Options.statePath.isEmpty()) {
@@ -75,8 +80,8 @@ void SimServer::handleFrame(SimLine &line, const QByteArray &frame)
     }
     qint64 delay = qint64(m_Options.delayMs + plan.delayMs) * 1000;
     if (m_Options.baudTiming)
-        delay += ByteMicros * (frame.size() + plan.first.size() + plan.second.size());
-    pause(delay);
+        delay += WireNanos * (frame.size() + plan.first.size() + plan.second.size()) / 1000;
+    pause(delay - arrival.nsecsElapsed() / 1000);
     line.write(plan.first);
     trace("tx", plan.first, plan.note);
     if (!plan.second.isEmpty()) {
