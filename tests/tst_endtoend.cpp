@@ -5,6 +5,7 @@
 #include "simprocess.h"
 #include "toolrun.h"
 
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -170,6 +171,23 @@ private slots:
         const Run r = runAgainst(
             tool, QStringLiteral("--family jq"), {words("--card jq5140 --workmode 0")});
         QCOMPARE(SimProcess::notes(r.trace).value(2), QStringLiteral("set rfatt ch0 = 60"));
+    }
+
+    void stableLinkToTheSimulatedCard()
+    {
+        ToolRun tool;
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("card0"));
+        {
+            SimProcess sim(words(QStringLiteral("--family klr --link ") + link));
+            QVERIFY(QFileInfo(link).isSymLink());
+            const ToolRun::Result r = tool.run(words(QStringLiteral("--card klr620 --part 1 --com ") + link));
+            QVERIFY2(r.out.contains(R"("band": "2")"), r.out.constData());
+            // The link is stored as typed, not the device behind it.
+            QCOMPARE(tool.stored(QStringLiteral("system"), QStringLiteral("端口号")), link);
+            sim.stop();
+        }
+        QVERIFY(!QFileInfo::exists(link) && !QFileInfo(link).isSymLink());
     }
 
     void cardKeepsItsStateAcrossSimulatorRuns()
