@@ -84,27 +84,35 @@ bool UartAgent::writeRequest(const quint8 *request, int count)
     return true;
 }
 
-bool UartAgent::waitAndRead(quint32 timeoutMs)
+bool UartAgent::readReply(int expected, const QElapsedTimer &sinceRequest, quint32 timeoutMs)
 {
+    // Until the first byte the whole time-out may pass; after it, a pause of
+    // ReplyGapMs ends the reply. QSerialPort also flushes the pending request
+    // while it waits.
     m_RecvData.clear();
-    // One wait, one read: the answer is what has arrived when the first bytes
-    // are signalled. QSerialPort also flushes the pending request while it waits.
-    const int wait = static_cast<int>(std::min<quint32>(timeoutMs, INT_MAX));
-    if (!m_SerialPort.waitForReadyRead(wait))
-        return false;
-    m_RecvData = m_SerialPort.readAll();
-    return true;
+    while (m_RecvData.size() < expected) {
+        const qint64 left = qint64(timeoutMs) - sinceRequest.elapsed();
+        if (left <= 0)
+            break;
+        const qint64 wait = m_RecvData.isEmpty() ? left : std::min<qint64>(left, ReplyGapMs);
+        if (!m_SerialPort.waitForReadyRead(int(std::min<qint64>(wait, INT_MAX))))
+            break;
+        m_RecvData += m_SerialPort.readAll();
+    }
+    return !m_RecvData.isEmpty();
 }
 
 int UartAgent::sendRecv(const quint8 *request, int count, quint8 (&recvBuf)[RecvBufSize],
     quint32 *recvLen, quint32 timeoutMs)
 {
+    QElapsedTimer sinceRequest;
+    sinceRequest.start();
     if (!writeRequest(request, count))
         return WriteIncomplete;
     if (timeoutMs == 0)
         return Success;
 
-    if (waitAndRead(timeoutMs)) {
+    if (readReply(count, sinceRequest, timeoutMs)) {
         const int n = std::min(int(m_RecvData.size()), int(RecvBufSize));
         std::memcpy(recvBuf, m_RecvData.constData(), size_t(n));
     }
@@ -120,6 +128,8 @@ int UartAgent::sendRecv(const quint8 *request, int count, quint8 (&recvBuf)[Recv
 int UartAgent::sendRecvCapped(const quint8 *request, int count, quint8 *recvBuf, quint32 capacity,
     quint32 *recvLen, quint32 timeoutMs)
 {
+    QElapsedTimer sinceRequest;
+    sinceRequest.start();
     if (!writeRequest(request, count))
         return WriteIncomplete;
     if (timeoutMs == 0) {
@@ -128,7 +138,7 @@ int UartAgent::sendRecvCapped(const quint8 *request, int count, quint8 *recvBuf,
         return Success;
     }
 
-    if (waitAndRead(timeoutMs)) {
+    if (readReply(count, sinceRequest, timeoutMs)) {
         const quint32 n = std::min(quint32(m_RecvData.size()), capacity);
         if (n > 0 && recvBuf)
             std::memcpy(recvBuf, m_RecvData.constData(), n);

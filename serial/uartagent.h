@@ -2,19 +2,34 @@
 #define UARTAGENT_H
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
 
 // The one serial-port wrapper: every protocol module owns one. An exchange is
-// one write, one blocking wait for the first bytes of the answer and one read
-// of whatever has arrived by then; the cards answer in one burst.
+// one write and the blocking read of one whole reply.
+//
+// A card writes its reply in one burst, but a real serial driver need not
+// hand it over in one piece: a 16550 raises its receive interrupt when 8
+// bytes sit in its FIFO and delivers the rest after its character time-out;
+// a USB adapter delivers at every tick of its latency timer. So the reply is
+// collected until it is as long as the request it answers (every card family
+// answers with a frame of its request's size), until the line stays quiet
+// for ReplyGapMs, or until the exchange's time-out, whichever comes first.
+// A reply that is really short or long still arrives at the protocol's
+// length check as it was sent.
 class UartAgent : public QObject {
     Q_OBJECT
 
 public:
     enum Result { Success = 1, WriteIncomplete = -4, NothingReceived = -5 };
     static constexpr int RecvBufSize = 20;
+    // Silence that ends a reply: far longer than a driver or adapter holds
+    // back the tail of a burst (a FIFO time-out is well under 1 ms at
+    // 115200 baud, a USB latency timer at most 16 ms by default), far shorter
+    // than the time-out.
+    static constexpr int ReplyGapMs = 50;
 
     UartAgent();
     ~UartAgent() override;
@@ -34,7 +49,7 @@ public:
 
 private:
     bool writeRequest(const quint8 *request, int count);
-    bool waitAndRead(quint32 timeoutMs);
+    bool readReply(int expected, const QElapsedTimer &sinceRequest, quint32 timeoutMs);
 
     QSerialPort m_SerialPort;
     QString m_PortName;

@@ -118,7 +118,7 @@ int main(int argc, char *argv[])
             QStringLiteral("MS"), QStringLiteral("1100")},
         {QStringLiteral("split-pause"),
             QStringLiteral("Pause between the parts of a split answer."), QStringLiteral("MS"),
-            QStringLiteral("50")},
+            QStringLiteral("100")},
         {QStringLiteral("unplug-after"),
             QStringLiteral("Vanish (close the device) after this many requests."),
             QStringLiteral("N"), QStringLiteral("0")},

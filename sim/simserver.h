@@ -18,7 +18,9 @@ public:
         bool trace = false;
         bool baudTiming = false;
         int delayMs = 0; // extra delay before every answer
-        int splitPauseMs = 50; // pause between the two parts of a split answer
+        // Pause between the two parts of a split answer: well over the 50 ms of
+        // quiet after which rfcard takes a reply as complete.
+        int splitPauseMs = 100;
         int unplugAfter = 0; // requests after which the line goes away (0: never)
         QString statePath;
     };

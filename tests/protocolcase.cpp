@@ -32,8 +32,8 @@ void runProtocolTable(ScriptedCard &card, const std::vector<ProtocolCase> &rows)
             StdoutCapture out;
             result = row.call();
             // Let the tail of a split reply arrive before the next row.
-            if (!row.reply.second.isEmpty())
-                QThread::msleep(ulong(row.reply.pauseMs + 100));
+            if (row.reply.pieceSize > 0)
+                QThread::msleep(ulong(row.reply.spanMs() + 100));
             printed = out.text();
             log = capture.lines();
         }

@@ -94,14 +94,23 @@ void PtyPeer::serve()
                 std::lock_guard<std::mutex> lock(m_Mutex);
                 m_Frames.append(frame);
             }
-            if (!reply.bytes.isEmpty())
-                (void)::write(m_Master, reply.bytes.constData(), size_t(reply.bytes.size()));
-            if (!reply.second.isEmpty()) {
-                QThread::msleep(ulong(reply.pauseMs));
-                (void)::write(m_Master, reply.second.constData(), size_t(reply.second.size()));
+            if (reply.delayMs > 0)
+                QThread::msleep(ulong(reply.delayMs));
+            const int step = reply.pieceSize > 0 ? reply.pieceSize : int(reply.bytes.size());
+            for (int at = 0; at < reply.bytes.size(); at += step) {
+                if (at > 0)
+                    QThread::usleep(ulong(reply.gapUs));
+                const QByteArray piece = reply.bytes.mid(at, step);
+                (void)::write(m_Master, piece.constData(), size_t(piece.size()));
             }
         }
     }
+}
+
+int PtyPeer::Reply::spanMs() const
+{
+    const int pieces = pieceSize > 0 ? int((bytes.size() + pieceSize - 1) / pieceSize) : 1;
+    return delayMs + (pieces - 1) * gapUs / 1000;
 }
 
 namespace CardReply {

@@ -14,10 +14,16 @@
 // the tool writes to the slave is recorded and answered by a script.
 class PtyPeer {
 public:
+    // How the card writes its answer: after delayMs, in one write or, the
+    // way a serial driver may deliver it, in pieces of pieceSize bytes with
+    // gapUs between them.
     struct Reply {
-        QByteArray bytes; // written in one go (nothing: no answer)
-        QByteArray second; // written after pauseMs, if not empty
-        int pauseMs = 0;
+        QByteArray bytes; // nothing: no answer
+        int delayMs = 0;
+        int pieceSize = 0; // 0: one write
+        int gapUs = 0;
+        // From the request until the last byte is written, roughly.
+        int spanMs() const;
     };
     using Script = std::function<Reply(const QByteArray &frame)>;
 
@@ -33,7 +39,12 @@ public:
     bool waitForFrames(int n, int timeoutMs = 3000) const;
 
     static Reply silent() { return Reply(); }
-    static Reply answer(const QByteArray &bytes) { return Reply{bytes, QByteArray(), 0}; }
+    static Reply answer(const QByteArray &bytes) { return Reply{bytes}; }
+    static Reply late(const QByteArray &bytes, int delayMs) { return Reply{bytes, delayMs}; }
+    static Reply pieces(const QByteArray &bytes, int pieceSize, int gapUs)
+    {
+        return Reply{bytes, 0, pieceSize, gapUs};
+    }
 
 private:
     void serve();
@@ -50,8 +61,6 @@ private:
     std::thread m_Thread;
 };
 
-#endif // PTYPEER_H
-
 // Reply frames as the cards write them.
 namespace CardReply {
 // A 10-byte JQ/VN reply: status, echoed code and value bytes 3..6.
@@ -60,3 +69,5 @@ QByteArray fe(quint8 code, QByteArray value = QByteArray(4, '\0'), quint8 status
 QByteArray klr(quint8 code, QByteArray value = QByteArray(4, '\0'));
 QByteArray hex(const char *text);
 } // namespace CardReply
+
+#endif // PTYPEER_H

@@ -21,9 +21,10 @@ PtyPeer::Reply answer(const QByteArray &bytes)
     return PtyPeer::answer(bytes);
 }
 
+// A reply whose card pauses far longer than the agent waits for the rest.
 PtyPeer::Reply split(const QByteArray &bytes)
 {
-    return PtyPeer::Reply{bytes.left(4), bytes.mid(4), 300};
+    return PtyPeer::pieces(bytes, 4, 150000);
 }
 
 const PtyPeer::Reply none;
