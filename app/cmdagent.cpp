@@ -17,6 +17,20 @@ QCommandLineOption makeOption(
         QString::fromLatin1(defaultValue));
 }
 
+// Digits with an optional sign, as toInt reads them (blanks around allowed).
+bool isWholeNumber(const QString &text)
+{
+    const QString t = text.trimmed();
+    int i = t.startsWith(QLatin1Char('-')) || t.startsWith(QLatin1Char('+')) ? 1 : 0;
+    if (i >= t.size())
+        return false;
+    for (; i < t.size(); ++i) {
+        if (t.at(i) < QLatin1Char('0') || t.at(i) > QLatin1Char('9'))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 CmdAgent *CmdAgent::instance()
@@ -156,16 +170,32 @@ int CmdAgent::dispatch()
 {
     qDebug() << "cmd ======= " << parser.optionNames();
 
+    // No parameter of any card needs a long text; one would only swell the
+    // settings file towards the size a load refuses. Refused before anything
+    // is merged, so nothing of the run is stored.
+    for (const QString &name : parser.optionNames()) {
+        for (const QString &value : parser.values(name)) {
+            if (value.size() > MaxValueLength) {
+                std::fprintf(stderr, "error: --%s must be at most %d characters, got %d\n",
+                    name.toLocal8Bit().constData(), MaxValueLength, int(value.size()));
+                return 1;
+            }
+        }
+    }
+
     const QString cardName = mergeCard();
     const QString portName = mergeCom();
     const int part = parser.value(partOption()).toInt();
 
     if (part == 0) {
         const QString chText = parser.value(chOption());
-        const int ch = chText.toInt();
+        bool inRange = false;
+        const int ch = chText.toInt(&inRange);
         // There are four channels, in the store and in the agent; a channel
-        // outside them is refused before anything is stored or sent.
-        if (ch < 0 || ch >= ChannelCount) {
+        // outside them, also one too large for an int, is refused before
+        // anything is stored or sent. A text that is no number at all means
+        // the first channel.
+        if (ch < 0 || ch >= ChannelCount || (!inRange && isWholeNumber(chText))) {
             std::fprintf(stderr, "error: --ch must be 0 to 3, got \"%s\"\n",
                 chText.toLocal8Bit().constData());
             return 1;

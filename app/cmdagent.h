@@ -22,6 +22,8 @@ class CmdAgent : public QObject {
 
 public:
     static constexpr int ChannelCount = 4;
+    // The longest option value a run accepts.
+    static constexpr int MaxValueLength = 1000;
 
     static CmdAgent *instance();
     ~CmdAgent() override;

@@ -1,12 +1,11 @@
 #include "store/corvanecore.h"
 
 #include "store/corvanemodule.h"
+#include "store/filelock.h"
+#include "store/settingsfile.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
-#include <QLockFile>
-#include <QSaveFile>
 #include <QTextCodec>
 
 #include <cstdio>
@@ -14,11 +13,6 @@
 namespace Corvane {
 
 namespace {
-
-QString absolute(const QString &path)
-{
-    return QFileInfo(path).absoluteFilePath();
-}
 
 void warn(const QString &text)
 {
@@ -39,6 +33,25 @@ QString typeProblem(const QJsonObject &root)
         }
     }
     return QString();
+}
+
+// The part of a loaded file the store can use: modules are objects of texts.
+// Anything else would make every later run report the file as damaged.
+QJsonObject usable(const QJsonObject &root)
+{
+    QJsonObject clean;
+    for (auto m = root.constBegin(); m != root.constEnd(); ++m) {
+        if (!m.value().isObject())
+            continue;
+        QJsonObject module;
+        const QJsonObject object = m.value().toObject();
+        for (auto k = object.constBegin(); k != object.constEnd(); ++k) {
+            if (k.value().isString())
+                module.insert(k.key(), k.value());
+        }
+        clean.insert(m.key(), module);
+    }
+    return clean;
 }
 
 } // namespace
@@ -72,28 +85,32 @@ QString Core::unicode(const char *gbkText) const
     return QString::fromLocal8Bit(gbkText);
 }
 
-Core::FileContent Core::readFile(const QString &path)
+Core::FileContent Core::readFile() const
 {
     FileContent content;
-    QFile file(path);
-    if (!file.exists())
+    const SettingsFile::Content file = SettingsFile::read(m_Path, MaxFileSize);
+    if (!file.exists)
         return content;
-    if (!file.open(QIODevice::ReadOnly)) {
-        content.problem = QStringLiteral("cannot be read: %1").arg(file.errorString());
+    content.mode = file.mode;
+    content.notWritable = file.notWritable;
+    content.bytes = file.bytes;
+    content.problem = file.error;
+    if (file.tooLarge) {
+        content.damaged = true;
+        content.tooLarge = true;
         return content;
     }
-    content.keepAsBad = true;
-    if (file.size() > MaxFileSize) {
-        content.problem = QStringLiteral("larger than %1 bytes").arg(MaxFileSize);
+    if (!file.regular || !file.error.isEmpty()) {
+        content.unusable = true;
         return content;
     }
-    const QByteArray bytes = file.readAll();
-    if (bytes.trimmed().isEmpty()) {
+    content.damaged = true;
+    if (file.bytes.trimmed().isEmpty()) {
         content.problem = QStringLiteral("empty");
         return content;
     }
     QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
+    const QJsonDocument doc = QJsonDocument::fromJson(file.bytes, &error);
     if (error.error != QJsonParseError::NoError) {
         content.problem
             = QStringLiteral("not JSON: %1 at byte %2").arg(error.errorString()).arg(error.offset);
@@ -106,19 +123,26 @@ Core::FileContent Core::readFile(const QString &path)
     // Whatever is sound in a partly damaged file is still used.
     content.root = doc.object();
     content.problem = typeProblem(content.root);
-    content.keepAsBad = !content.problem.isEmpty();
+    content.damaged = !content.problem.isEmpty();
     return content;
 }
 
 void Core::init(const QString &fileName)
 {
-    m_FileName = fileName;
-    const FileContent content = readFile(fileName);
-    m_FileRoot = content.root;
-    m_FileSound = content.problem.isEmpty() && QFile::exists(fileName);
-    if (!content.problem.isEmpty()) {
-        warn(QStringLiteral("settings file \"%1\" %2; defaults are used for what cannot be read")
-                 .arg(absolute(fileName), content.problem));
+    m_Path = SettingsFile::resolve(fileName, &m_Refused);
+    m_FileRoot = QJsonObject();
+    m_FileSound = false;
+    if (m_Path.isEmpty()) {
+        warn(QStringLiteral("settings file refused: %1; defaults are used").arg(m_Refused));
+    } else {
+        const FileContent content = readFile();
+        m_FileRoot = content.root;
+        m_FileSound = content.problem.isEmpty() && content.mode >= 0;
+        if (!content.problem.isEmpty()) {
+            warn(
+                QStringLiteral("settings file \"%1\" %2; defaults are used for what cannot be read")
+                    .arg(m_Path, content.problem));
+        }
     }
     for (Module *module : qAsConst(m_Modules))
         applyStoredTexts(module);
@@ -148,11 +172,12 @@ QJsonObject Core::merged(QJsonObject root) const
 {
     // On top of the file as it is now: the texts this run set, and every
     // declared key the file does not hold yet (so the file shows them all).
+    root = usable(root);
     for (const Module *module : qAsConst(m_Modules)) {
         QJsonObject object = root.value(module->name()).toObject();
         const QMap<QString, QString> texts = module->snapshot();
         for (auto it = texts.constBegin(); it != texts.constEnd(); ++it) {
-            if (!object.value(it.key()).isString() || module->changed().contains(it.key()))
+            if (!object.contains(it.key()) || module->changed().contains(it.key()))
                 object.insert(it.key(), it.value());
         }
         root.insert(module->name(), object);
@@ -179,55 +204,111 @@ bool Core::fileIsCurrent() const
 
 bool Core::saveConfig(bool force)
 {
-    if (m_FileName.isEmpty())
+    QString error;
+    if (save(force, &error))
+        return true;
+    const QString texts = unsavedTexts();
+    warn(QStringLiteral("cannot save settings to \"%1\"%2: %3")
+             .arg(m_Path.isEmpty() ? QStringLiteral("rfcard.json") : m_Path,
+                 texts.isEmpty() ? QString() : QStringLiteral(" (not saved: %1)").arg(texts),
+                 error));
+    return false;
+}
+
+bool Core::save(bool force, QString *error)
+{
+    if (m_Path.isEmpty()) {
+        *error = m_Refused.isEmpty() ? QStringLiteral("no settings file") : m_Refused;
         return false;
+    }
     // Most runs repeat settings that are stored already; they leave the file
     // alone (no lock, no rewrite, no wait for the disk). `force` rewrites it
     // anyway.
     if (!force && fileIsCurrent())
         return true;
 
-    QLockFile lock(m_FileName + QStringLiteral(".lock"));
-    lock.setStaleLockTime(30000);
-    if (!lock.tryLock(LockWaitMs)) {
-        warn(QStringLiteral("cannot lock \"%1.lock\" within %2 s; saving without the lock, "
-                            "settings of a run saving at the same time may be lost")
-                 .arg(absolute(m_FileName))
-                 .arg(LockWaitMs / 1000));
-    }
+    const QString folder = QFileInfo(m_Path).absolutePath();
+    const int newMode = SettingsFile::newFileMode(folder);
+    FileLock lock;
+    if (!lock.lock(m_Path + QStringLiteral(".lock"), newMode, LockWaitMs, error))
+        return false;
 
-    const FileContent current = readFile(m_FileName);
-    if (current.keepAsBad) {
-        const QString bad = m_FileName + QStringLiteral(".bad");
-        QFile::remove(bad);
-        if (QFile::rename(m_FileName, bad))
-            warn(QStringLiteral("the damaged settings file was kept as \"%1\"").arg(absolute(bad)));
-    }
-
-    // QSaveFile writes a temporary file and renames it over the old one only
-    // when everything was written, so a crash or a full disk never leaves a
-    // half-written configuration behind.
-    QSaveFile file(m_FileName);
-    if (!file.open(QIODevice::WriteOnly)
-        || file.write(QJsonDocument(merged(current.root)).toJson(QJsonDocument::Indented)) < 0
-        || !file.commit()) {
-        warn(QStringLiteral("cannot save settings to \"%1\": %2")
-                 .arg(absolute(m_FileName), file.errorString()));
+    const FileContent current = readFile();
+    if (current.unusable) {
+        // Never replace what could not be read: it may hold every setting.
+        *error = QStringLiteral("\"%1\" %2").arg(m_Path, current.problem);
         return false;
     }
-    shareWithGroup(m_FileName);
+    if (!current.notWritable.isEmpty()) {
+        // A file made read-only is meant to stay as it is.
+        *error = QStringLiteral("\"%1\" cannot be written: %2").arg(m_Path, current.notWritable);
+        return false;
+    }
+    if (current.damaged && !keepBadCopy(current, error))
+        return false;
+
+    const QByteArray bytes = QJsonDocument(merged(current.root)).toJson(QJsonDocument::Indented);
+    if (bytes.size() > MaxFileSize) {
+        *error = QStringLiteral("the settings would take %1 bytes, more than the %2 a run loads")
+                     .arg(bytes.size())
+                     .arg(MaxFileSize);
+        return false;
+    }
+    // The new file keeps the mode of the one it replaces: a save never
+    // opens the settings to more people than they were open to.
+    return SettingsFile::replace(m_Path, bytes, current.mode >= 0 ? current.mode : newMode, error);
+}
+
+bool Core::keepBadCopy(const FileContent &content, QString *error) const
+{
+    // The first copy, with the operator's own values, is never overwritten;
+    // later ones take the numbered names, the oldest making way once all
+    // are used.
+    const QString bad = m_Path + QStringLiteral(".bad");
+    QString name;
+    QString oldest;
+    for (int i = 0; i < MaxBadCopies && name.isEmpty(); ++i) {
+        const QString candidate = i == 0 ? bad : bad + QLatin1Char('.') + QString::number(i);
+        if (!SettingsFile::exists(candidate))
+            name = candidate;
+        else if (i > 0
+            && (oldest.isEmpty()
+                || SettingsFile::modifiedAt(candidate) < SettingsFile::modifiedAt(oldest)))
+            oldest = candidate;
+    }
+    if (name.isEmpty()) {
+        if (!SettingsFile::removeEntry(oldest)) {
+            *error = QStringLiteral("cannot make room for a copy of the damaged file");
+            return false;
+        }
+        name = oldest;
+    }
+    // A second name for the file costs nothing and works for a file of any
+    // size; where links are not possible the bytes read are copied.
+    QString linkError;
+    if (!SettingsFile::linkAs(m_Path, name, &linkError)) {
+        if (content.tooLarge) { // never read in full, so it cannot be copied
+            *error = linkError;
+            return false;
+        }
+        if (!SettingsFile::createNew(name, content.bytes, content.mode, error))
+            return false;
+    }
+    warn(QStringLiteral("the damaged settings file was kept as \"%1\"").arg(name));
     return true;
 }
 
-void Core::shareWithGroup(const QString &fileName)
+QString Core::unsavedTexts() const
 {
-    // In a tool folder shared by a group (say, everyone allowed to use the
-    // serial ports), the next run may be another member's: leave the file
-    // writable for the group, or QSaveFile would refuse to replace it.
-    const QFileInfo folder(QFileInfo(fileName).absolutePath());
-    const QFile::Permissions mode = QFile::permissions(fileName);
-    if (folder.permission(QFile::WriteGroup) && !(mode & QFile::WriteGroup))
-        QFile::setPermissions(fileName, mode | QFile::ReadGroup | QFile::WriteGroup);
+    QStringList texts;
+    for (const Module *module : qAsConst(m_Modules)) {
+        QStringList set;
+        for (auto it = module->changed().constBegin(); it != module->changed().constEnd(); ++it)
+            set << QStringLiteral("%1=\"%2\"").arg(it.key(), it.value().left(40));
+        if (!set.isEmpty())
+            texts << module->name() + QLatin1Char(' ') + set.join(QLatin1Char(' '));
+    }
+    return texts.join(QStringLiteral("; "));
 }
 
 } // namespace Corvane

@@ -47,6 +47,12 @@ private slots:
                                      << 1 << "" << "error: --ch must be 0 to 3, got \"4\"";
         QTest::newRow("ch negative") << words("--ch -1 --card none") << 1 << ""
                                      << "error: --ch must be 0 to 3, got \"-1\"";
+        QTest::newRow("ch beyond int") << words("--ch 99999999999 --card none") << 1 << ""
+                                       << "error: --ch must be 0 to 3, got \"99999999999\"";
+        QTest::newRow("value too long") << (words("--card none --gain") << QString(1001, '1'))
+                                        << 1 << "" << "error: --gain must be at most 1000";
+        QTest::newRow("long value, read-back") << (words("--part 1 --upfreq") << QString(1001, '1'))
+                                               << 1 << "" << "error: --upfreq must be at most";
     }
     // clang-format on
     void earlyExitsSaveNothing()
@@ -137,6 +143,9 @@ private slots:
         QTest::newRow("ch 2 gain2") << words("--ch 2 --gain 3") << ch3 << "gain2" << "6";
         QTest::newRow("other channel untouched") << words("--ch 2 --gain 3") << Ch1 << "gain" << "0";
         QTest::newRow("ch abc is ch1") << words("--ch abc --gain 4") << Ch1 << "gain" << "4";
+        QTest::newRow("ch 1e3 is ch1") << words("--ch 1e3 --gain 4") << Ch1 << "gain" << "4";
+        QTest::newRow("1000 characters") << (words("--upgain") << QString(1000, '7')) << Ch1
+                                         << "upgain" << QString(1000, '7');
         QTest::newRow("gch ignored in set run") << words("--gch 2 --gain 5") << Ch1 << "gain" << "5";
         QTest::newRow("non-integer part is a set run") << words("--part=1.0 --gain 6") << Ch1 << "gain" << "6";
         QTest::newRow("read-back stores no freq") << words("--part 1 --freq 1500") << Ch1 << "freq" << "1000000.000";

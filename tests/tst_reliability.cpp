@@ -15,6 +15,11 @@
 #include <memory>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 const QString NoPort = QStringLiteral("/nonexistent/rfcard-reliability");
@@ -84,7 +89,7 @@ private slots:
         QCOMPARE(tool.stored(channel(0), QStringLiteral("gain2")), QString::number(gain * 2));
     }
 
-    void damagedFileIsKeptAndReported()
+    void damagedFileIsCopiedAndReported()
     {
         ToolRun tool;
         const QByteArray damaged = R"({"RFCardParser ch1": {"gain": "9"}, "RFCardParser ch2": )";
@@ -111,10 +116,90 @@ private slots:
         const ToolRun::Result r
             = tool.run(words(QStringLiteral("--card none --com %1 --gain 2").arg(NoPort)));
         QCOMPARE(r.status, 0);
-        QVERIFY2(r.err.contains(QStringLiteral("warning: cannot save settings to \"%1\": ")
+        QVERIFY2(r.err.contains(QStringLiteral("warning: cannot save settings to \"%1\" (not "
+                                               "saved: system")
                                     .arg(QDir(tool.dir()).filePath(QStringLiteral("rfcard.json")))
-                                    .toUtf8()),
+                                    .toUtf8())
+                && r.err.contains("RFCardParser ch1 gain=\"2\" gain2=\"4\"")
+                && r.err.contains("is a folder, not a regular file"),
             r.err.constData());
+    }
+
+    // A run that finds the lock held waits for it, then merges its own texts
+    // over what the holder saved meanwhile.
+    void waitsForTheLockThenMerges()
+    {
+        ToolRun tool;
+        tool.writeSettings(R"({"RFCardParser ch2": {"gain": "7"}})");
+        const QByteArray lockPath = QFile::encodeName(tool.dir() + "/rfcard.json.lock");
+        const int fd = ::open(lockPath.constData(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::flock(fd, LOCK_EX), 0);
+        QProcess run;
+        run.start(tool.exe(), words(QStringLiteral("--card none --com %1 --gain 3").arg(NoPort)));
+        QVERIFY(!run.waitForFinished(700)); // still waiting for the lock
+        tool.writeSettings(R"({"RFCardParser ch2": {"gain": "8"}})");
+        ::close(fd);
+        QVERIFY(run.waitForFinished(10000));
+        QCOMPARE(run.exitCode(), 0);
+        const QByteArray err = run.readAllStandardError();
+        QVERIFY2(!err.contains("warning"), err.constData());
+        QCOMPARE(tool.stored(channel(0), QStringLiteral("gain")), QStringLiteral("3"));
+        QCOMPARE(tool.stored(channel(1), QStringLiteral("gain")), QStringLiteral("8"));
+    }
+
+    // What a lock file holds does not matter, only whether a live process
+    // holds the lock: the traces of killed runs and of older versions let
+    // the next run save without a word.
+    void leftoverLockFilesAreNoObstacle_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("garbage") << QByteArray("\x01\xff garbage");
+        QTest::newRow("an old lock's process number") << QByteArray("999999\nrfcard\nhost\n");
+    }
+
+    void leftoverLockFilesAreNoObstacle()
+    {
+        QFETCH(QByteArray, content);
+        ToolRun tool;
+        QFile lock(tool.dir() + QStringLiteral("/rfcard.json.lock"));
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        lock.write(content);
+        lock.close();
+        const ToolRun::Result r
+            = tool.run(words(QStringLiteral("--card none --com %1 --gain 5").arg(NoPort)));
+        QCOMPARE(r.status, 0);
+        QVERIFY2(!r.err.contains("warning"), r.err.constData());
+        QCOMPARE(tool.stored(channel(0), QStringLiteral("gain")), QStringLiteral("5"));
+    }
+
+    // Special files in place of the settings end every run promptly, --help
+    // and --version included (a FIFO used to block them all).
+    void specialSettingsFileEndsEveryRun_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::newRow("version") << words(QStringLiteral("--version")) << 0;
+        QTest::newRow("help") << words(QStringLiteral("--help")) << 0;
+        QTest::newRow("set run") << words(QStringLiteral("--card none --com %1").arg(NoPort)) << 0;
+    }
+
+    void specialSettingsFileEndsEveryRun()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        for (const char *kind : {"fifo", "zero"}) {
+            ToolRun tool;
+            const QString path = tool.dir() + QStringLiteral("/rfcard.json");
+            if (qstrcmp(kind, "fifo") == 0)
+                QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0666), 0);
+            else
+                QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
+            const ToolRun::Result r = tool.run(args);
+            QCOMPARE(r.status, status);
+            QVERIFY2(r.err.contains("not a regular file"), r.err.constData());
+        }
     }
 
     void cardUnpluggedInTheMiddleOfARun()

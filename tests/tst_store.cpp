@@ -2,11 +2,16 @@
 #include "store/corvanecore.h"
 #include "store/corvanemodule.h"
 
+#include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using Corvane::Core;
 using Corvane::Module;
@@ -27,6 +32,34 @@ private:
         if (!f.open(QIODevice::ReadOnly))
             return QJsonObject();
         return QJsonDocument::fromJson(f.readAll()).object();
+    }
+    static QByteArray bytes(const QString &path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
+    }
+    // A module of its own per test, registered once.
+    static Module *module(const char *name)
+    {
+        Module *m = Core::Instance()->invokeModule(QString::fromLatin1(name));
+        if (!m) {
+            m = new Module(QString::fromLatin1(name));
+            m->init(QStringLiteral("k"), QStringLiteral("default"));
+            Core::Instance()->registerModule(m);
+        }
+        return m;
+    }
+    // Loads `path`, sets k of `name` and saves; returns what the save said.
+    static QString setAndSave(
+        const QString &path, const char *name, const QString &text, bool *saved = nullptr)
+    {
+        Core::Instance()->init(path);
+        module(name)->set(QStringLiteral("k"), text);
+        StdoutCapture err(2);
+        const bool ok = Core::Instance()->saveConfig(false);
+        if (saved)
+            *saved = ok;
+        return QString::fromUtf8(err.text());
     }
 
 private slots:
@@ -59,14 +92,18 @@ private slots:
         QCOMPARE(a.value(QStringLiteral("k1")).toString(), QStringLiteral("stored"));
         QCOMPARE(a.value(QStringLiteral("k2")).toString(), QStringLiteral("new"));
         QCOMPARE(a.value(QStringLiteral("extra")).toString(), QStringLiteral("user note"));
-        QCOMPARE(a.value(QStringLiteral("num")).toInt(), 7);
         const QJsonObject foreign = root.value(QStringLiteral("foreign module")).toObject();
         QCOMPARE(foreign.value(QStringLiteral("x")).toString(), QStringLiteral("y"));
-        QCOMPARE(foreign.value(QStringLiteral("list")).toArray().size(), 2);
+        // What the store cannot use is dropped, or every later run would
+        // report the file as damaged again.
+        QVERIFY(!a.contains(QStringLiteral("num")));
+        QVERIFY(!foreign.contains(QStringLiteral("list")));
 
-        // The next run reads back what this one saved.
+        // The next run reads back what this one saved, and has nothing to say.
+        StdoutCapture err(2);
         Core::Instance()->init(path);
         QCOMPARE(module->val(QStringLiteral("k2")), QStringLiteral("new"));
+        QCOMPARE(err.text(), QByteArray());
     }
 
     void systemModuleDefaultsLoseToTheFile()
@@ -141,8 +178,9 @@ private slots:
         StdoutCapture err(2);
         QVERIFY(!Core::Instance()->saveConfig(false));
         const QByteArray text = err.text();
-        QVERIFY2(text.contains(
-                     "warning: cannot save settings to \"/nonexistent-rfcard-dir/rfcard.json\""),
+        QVERIFY2(text.contains("warning: cannot save settings to "
+                               "\"/nonexistent-rfcard-dir/rfcard.json\"")
+                && text.contains("No such file or directory"),
             text.constData());
     }
 
@@ -191,10 +229,162 @@ private slots:
             QVERIFY(Core::Instance()->saveConfig(false));
             QVERIFY(err.text().contains(".bad"));
         }
-        QFile bad(path + QStringLiteral(".bad"));
-        QVERIFY(bad.open(QIODevice::ReadOnly));
-        QCOMPARE(bad.readAll(), content);
+        QCOMPARE(bytes(path + QStringLiteral(".bad")), content);
         QVERIFY(read(path).value(QStringLiteral("damaged c")).isObject());
+        // What replaced it loads clean and silent.
+        StdoutCapture err(2);
+        Core::Instance()->init(path);
+        QCOMPARE(err.text(), QByteArray());
+    }
+
+    // Every damaged file gets its own copy; the first, which holds the
+    // operator's own values, is never overwritten, and the copies are bounded.
+    void badCopiesKeepTheFirst()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("rfcard.json"));
+        for (int round = 0; round < Core::MaxBadCopies + 3; ++round) {
+            write(path, "damaged " + QByteArray::number(round));
+            QVERIFY(setAndSave(path, "bad copies", QString::number(round)).contains(".bad"));
+        }
+        QCOMPARE(bytes(path + QStringLiteral(".bad")), QByteArray("damaged 0"));
+        // The oldest of the later copies made way for the newest.
+        QCOMPARE(bytes(path + QStringLiteral(".bad.1")), QByteArray("damaged 10"));
+        QCOMPARE(bytes(path + QStringLiteral(".bad.4")), QByteArray("damaged 4"));
+        const QStringList copies = QDir(dir.path()).entryList({QStringLiteral("rfcard.json.bad*")});
+        QCOMPARE(copies.size(), Core::MaxBadCopies);
+        QCOMPARE(read(path).value(QStringLiteral("bad copies")).toObject().value("k").toString(),
+            QString::number(Core::MaxBadCopies + 2));
+    }
+
+    // Special files where the store expects its own: refused at once with a
+    // warning, never opened in a way that blocks, never replaced or changed.
+    void specialFilesAreRefused_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("settings FIFO") << "rfcard.json"
+                                       << "fifo"
+                                       << "a FIFO, not a regular file";
+        QTest::newRow("settings folder") << "rfcard.json"
+                                         << "dir"
+                                         << "a folder, not a regular";
+        QTest::newRow("settings link to a device") << "rfcard.json"
+                                                   << "zero"
+                                                   << "a device";
+        QTest::newRow("lock FIFO") << "rfcard.json.lock"
+                                   << "fifo"
+                                   << "not a regular file";
+        QTest::newRow("lock folder") << "rfcard.json.lock"
+                                     << "dir"
+                                     << "not a regular file";
+        QTest::newRow("lock link") << "rfcard.json.lock"
+                                   << "zero"
+                                   << "it is a link";
+    }
+
+    void specialFilesAreRefused()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("rfcard.json"));
+        const QString special = dir.filePath(name);
+        if (kind == QLatin1String("fifo"))
+            QCOMPARE(::mkfifo(QFile::encodeName(special).constData(), 0666), 0);
+        else if (kind == QLatin1String("dir"))
+            QVERIFY(QDir().mkdir(special));
+        else
+            QVERIFY(QFile::link(QStringLiteral("/dev/zero"), special));
+        const QFileInfo before(special);
+
+        bool saved = true;
+        const QString err = setAndSave(path, "special", QStringLiteral("x"), &saved);
+        QVERIFY(!saved);
+        QVERIFY2(err.contains(reason) && err.contains(QStringLiteral("special k=\"x\"")),
+            qPrintable(err));
+        const QFileInfo after(special);
+        QCOMPARE(after.isSymLink(), before.isSymLink());
+        QCOMPARE(after.isDir(), before.isDir());
+        QCOMPARE(after.permissions(), before.permissions());
+    }
+
+    // The shared install links the program's folder to a data folder: the
+    // settings are saved through the link (which stays a link), and lock,
+    // temporary and damaged copies live beside the real file.
+    void trustedLinkIsFollowed()
+    {
+        QTemporaryDir program;
+        QTemporaryDir data;
+        const QString link = program.filePath(QStringLiteral("rfcard.json"));
+        const QString real = data.filePath(QStringLiteral("rfcard.json"));
+        QVERIFY(QFile::link(real, link)); // not there yet: the first save makes it
+        QCOMPARE(setAndSave(link, "linked", QStringLiteral("1")), QString());
+        write(real, "damaged");
+        QVERIFY(setAndSave(link, "linked", QStringLiteral("2")).contains(real + ".bad"));
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(read(real).value(QStringLiteral("linked")).toObject().value("k").toString(),
+            QStringLiteral("2"));
+        QCOMPARE(QDir(program.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+            QStringList{QStringLiteral("rfcard.json")});
+        QCOMPARE(QDir(data.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+            QStringList({"rfcard.json", "rfcard.json.bad", "rfcard.json.lock"}));
+    }
+
+    // A link that neither root nor the user running put there may point at
+    // a file of the user's own: it is not followed, its target is untouched.
+    void foreignLinkIsRefused()
+    {
+        if (::geteuid() != 0)
+            QSKIP("giving a link to another user takes root");
+        QTemporaryDir dir;
+        const QString target = dir.filePath(QStringLiteral("victim"));
+        write(target, "precious");
+        QVERIFY(QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner));
+        const QFile::Permissions mode = QFile::permissions(target);
+        const QString link = dir.filePath(QStringLiteral("rfcard.json"));
+        QVERIFY(QFile::link(target, link));
+        QCOMPARE(::lchown(QFile::encodeName(link).constData(), 4242, 4242), 0);
+        bool saved = true;
+        const QString err = setAndSave(link, "foreign", QStringLiteral("x"), &saved);
+        QVERIFY(!saved);
+        QVERIFY2(err.contains("owned by user 4242, neither root nor you"), qPrintable(err));
+        QCOMPARE(bytes(target), QByteArray("precious"));
+        QCOMPARE(QFile::permissions(target), mode);
+        QCOMPARE(module("foreign")->val(QStringLiteral("k")), QStringLiteral("x"));
+    }
+
+    // A save never writes a file that the next load would refuse, and one
+    // that fails leaves the old file exactly as it was.
+    void oversizeSaveLeavesTheFile()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("rfcard.json"));
+        const QByteArray old = R"({"oversize": {"k": "old"}})";
+        write(path, old);
+        bool saved = true;
+        const QString err
+            = setAndSave(path, "oversize", QString(int(Core::MaxFileSize), 'x'), &saved);
+        QVERIFY(!saved);
+        QVERIFY2(err.contains("more than the 4194304 a run loads"), qPrintable(err));
+        QCOMPARE(bytes(path), old);
+        QVERIFY(!QFile::exists(path + QStringLiteral(".tmp")));
+        module("oversize")->set(QStringLiteral("k"), QStringLiteral("small"));
+    }
+
+    // A run killed while writing leaves its temporary file; the next save
+    // clears it.
+    void leftoverTemporaryFileIsRemoved()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("rfcard.json"));
+        write(path + QStringLiteral(".tmp"), "half a file");
+        QCOMPARE(setAndSave(path, "leftover", QStringLiteral("1")), QString());
+        QVERIFY(!QFile::exists(path + QStringLiteral(".tmp")));
+        QCOMPARE(read(path).value(QStringLiteral("leftover")).toObject().value("k").toString(),
+            QStringLiteral("1"));
     }
 
     // Another run saved between this run's load and save: both runs' texts

@@ -1,0 +1,199 @@
+#include "store/filelock.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QThread>
+
+#ifdef Q_OS_WIN
+#include <QDir>
+#include <qt_windows.h>
+#else
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
+
+namespace {
+
+#ifdef Q_OS_WIN
+// Saves hold the lock for a few milliseconds: ask again often, so that a
+// crowd of runs is served about as fast as the disk allows.
+constexpr int RetryMs = 2;
+#else
+// A blocking wait for the lock is woken this often to look at the clock.
+constexpr int TickMs = 50;
+
+void tick(int) { }
+
+// While it lives, SIGALRM interrupts blocking calls every TickMs (a signal
+// that came just before the call is followed by the next one).
+class Ticker {
+public:
+    Ticker()
+    {
+        struct sigaction action = {};
+        action.sa_handler = tick; // no SA_RESTART: the wait returns EINTR
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGALRM, &action, &m_Action);
+        const timeval every = {0, TickMs * 1000};
+        const itimerval timer = {every, every};
+        setitimer(ITIMER_REAL, &timer, &m_Timer);
+    }
+    ~Ticker()
+    {
+        setitimer(ITIMER_REAL, &m_Timer, nullptr);
+        sigaction(SIGALRM, &m_Action, nullptr);
+    }
+
+private:
+    struct sigaction m_Action;
+    itimerval m_Timer;
+};
+#endif
+
+} // namespace
+
+FileLock::~FileLock()
+{
+    unlock();
+}
+
+#ifndef Q_OS_WIN
+
+bool FileLock::lock(const QString &path, int mode, int timeoutMs, QString *error)
+{
+    unlock();
+    const QByteArray name = QFile::encodeName(path);
+    // Reading is all a lock needs, so a lock file made by another operator
+    // with a narrower mode still serves. O_NOFOLLOW and O_NONBLOCK: a link or
+    // a FIFO put in its place neither redirects nor blocks the run.
+    const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    m_Fd = ::open(name.constData(), flags | O_CREAT | O_EXCL, S_IRUSR | S_IWUSR);
+    if (m_Fd >= 0)
+        ::fchmod(m_Fd, mode_t(mode)); // new: give it the mode the folder calls for
+    else if (errno == EEXIST)
+        m_Fd = ::open(name.constData(), flags);
+    if (m_Fd < 0) {
+        *error = QStringLiteral("cannot open the lock file \"%1\": %2")
+                     .arg(path,
+                         errno == ELOOP ? QStringLiteral("it is a link") : qt_error_string(errno));
+        if (errno == EACCES || errno == EROFS)
+            *error += QStringLiteral(" (the folder is not writable)");
+        return false;
+    }
+    struct stat st;
+    if (::fstat(m_Fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        *error = QStringLiteral("the lock file \"%1\" is not a regular file").arg(path);
+        unlock();
+        return false;
+    }
+
+    if (::flock(m_Fd, LOCK_EX | LOCK_NB) == 0)
+        return true;
+    // Taken: wait in the kernel, which hands the lock on the moment it is
+    // free, instead of asking again and again.
+    const QDeadlineTimer deadline(timeoutMs);
+    int result = -1;
+    {
+        const Ticker ticker;
+        do
+            result = ::flock(m_Fd, LOCK_EX);
+        while (result != 0 && errno == EINTR && !deadline.hasExpired());
+    }
+    if (result == 0)
+        return true;
+    if (errno == EINTR) {
+        const qint64 pid = holder(m_Fd);
+        *error = QStringLiteral("\"%1\" was held by %2 for %3 s")
+                     .arg(path,
+                         pid > 0 ? QStringLiteral("process %1").arg(pid)
+                                 : QStringLiteral("another process"))
+                     .arg(timeoutMs / 1000.0);
+    } else {
+        *error = QStringLiteral("cannot lock \"%1\": %2").arg(path, qt_error_string(errno));
+    }
+    unlock();
+    return false;
+}
+
+void FileLock::unlock()
+{
+    if (m_Fd >= 0)
+        ::close(m_Fd); // closing the only descriptor releases the lock
+    m_Fd = -1;
+}
+
+qint64 FileLock::holder(int fd)
+{
+    // Linux lists every lock in /proc/locks: "1: FLOCK ADVISORY WRITE <pid>
+    // <major>:<minor>:<inode> 0 EOF", device numbers in hex.
+    struct stat st;
+    QFile locks(QStringLiteral("/proc/locks"));
+    if (::fstat(fd, &st) != 0 || !locks.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray id = QByteArray::number(major(st.st_dev), 16).rightJustified(2, '0') + ':'
+        + QByteArray::number(minor(st.st_dev), 16).rightJustified(2, '0') + ':'
+        + QByteArray::number(qulonglong(st.st_ino));
+    for (const QByteArray &line : locks.readAll().split('\n')) {
+        const QList<QByteArray> f = line.simplified().split(' ');
+        if (f.size() >= 6 && f.at(1) == "FLOCK" && f.at(5) == id)
+            return f.at(4).toLongLong();
+    }
+    return 0;
+}
+
+#else // Q_OS_WIN
+
+bool FileLock::lock(const QString &path, int, int timeoutMs, QString *error)
+{
+    unlock();
+    const HANDLE h = CreateFileW(QDir::toNativeSeparators(path).toStdWString().c_str(),
+        GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        *error = QStringLiteral("cannot open the lock file \"%1\": %2")
+                     .arg(path, qt_error_string(int(GetLastError())));
+        return false;
+    }
+    m_Handle = h;
+    if (GetFileType(h) != FILE_TYPE_DISK) {
+        *error = QStringLiteral("the lock file \"%1\" is not a regular file").arg(path);
+        unlock();
+        return false;
+    }
+    const QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        OVERLAPPED at = {};
+        if (LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
+            return true;
+        if (GetLastError() != ERROR_LOCK_VIOLATION) {
+            *error = QStringLiteral("cannot lock \"%1\": %2")
+                         .arg(path, qt_error_string(int(GetLastError())));
+            break;
+        }
+        if (deadline.hasExpired()) {
+            *error = QStringLiteral("\"%1\" was held by another process for %2 s")
+                         .arg(path)
+                         .arg(timeoutMs / 1000.0);
+            break;
+        }
+        QThread::msleep(RetryMs);
+    }
+    unlock();
+    return false;
+}
+
+void FileLock::unlock()
+{
+    if (m_Handle)
+        CloseHandle(HANDLE(m_Handle)); // closing the handle releases the lock
+    m_Handle = nullptr;
+}
+
+#endif // Q_OS_WIN

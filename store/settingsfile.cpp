@@ -1,0 +1,467 @@
+#include "store/settingsfile.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+
+#include <algorithm>
+
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#else
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#endif
+
+namespace {
+
+constexpr int MaxLinkHops = 8;
+
+QString folderOf(const QString &path)
+{
+    return QFileInfo(path).absolutePath();
+}
+
+#ifndef Q_OS_WIN
+
+QByteArray native(const QString &path)
+{
+    return QFile::encodeName(path);
+}
+
+QString lastError()
+{
+    return qt_error_string(errno);
+}
+
+QString kindOf(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return QStringLiteral("a folder");
+    if (S_ISFIFO(mode))
+        return QStringLiteral("a FIFO");
+    if (S_ISSOCK(mode))
+        return QStringLiteral("a socket");
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return QStringLiteral("a device");
+    if (S_ISLNK(mode))
+        return QStringLiteral("a link");
+    return QStringLiteral("not a regular file");
+}
+
+bool writeAll(int fd, const QByteArray &bytes)
+{
+    const char *at = bytes.constData();
+    qint64 left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, at, size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
+            return false;
+        }
+        at += n;
+        left -= n;
+    }
+    return true;
+}
+
+// Makes a rename or a new entry in `folder` last a power cut.
+bool syncFolder(const QString &folder)
+{
+    const int fd = ::open(native(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    // Some file systems cannot sync a folder and say so with EINVAL; their
+    // renames are as durable as they get.
+    const bool ok = ::fsync(fd) == 0 || errno == EINVAL;
+    const int saved = errno;
+    ::close(fd);
+    errno = saved;
+    return ok;
+}
+
+// Writes a new file that must not exist yet: O_EXCL never follows a link.
+bool writeNewFile(const QString &path, const QByteArray &bytes, int mode, QString *error)
+{
+    const QByteArray name = native(path);
+    const int fd = ::open(
+        name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (fd < 0) {
+        *error = QStringLiteral("cannot create \"%1\": %2").arg(path, lastError());
+        if (errno == EACCES || errno == EROFS)
+            *error += QStringLiteral(" (the folder is not writable)");
+        return false;
+    }
+    const char *step = nullptr;
+    if (::fchmod(fd, mode_t(mode)) != 0)
+        step = "set the mode of";
+    else if (!writeAll(fd, bytes))
+        step = "write";
+    else if (::fsync(fd) != 0)
+        step = "sync";
+    const int saved = errno;
+    if (::close(fd) != 0 && !step)
+        step = "close";
+    else
+        errno = saved;
+    if (step) {
+        *error = QStringLiteral("cannot %1 \"%2\": %3")
+                     .arg(QString::fromLatin1(step), path, lastError());
+        ::unlink(name.constData());
+        return false;
+    }
+    return true;
+}
+
+#endif
+
+} // namespace
+
+#ifndef Q_OS_WIN
+
+QString SettingsFile::resolve(const QString &path, QString *error)
+{
+    QString current = QFileInfo(path).absoluteFilePath();
+    for (int hop = 0; hop < MaxLinkHops; ++hop) {
+        struct stat st;
+        if (::lstat(native(current).constData(), &st) != 0) {
+            if (errno == ENOENT)
+                return current; // not there yet: the first save makes it
+            *error = QStringLiteral("\"%1\" cannot be examined: %2").arg(current, lastError());
+            return QString();
+        }
+        if (!S_ISLNK(st.st_mode))
+            return current;
+        // Only a link that root or the user running this put there is
+        // followed: in a folder others may write, anybody else's link could
+        // point this run at a file of the user's own.
+        if (st.st_uid != 0 && st.st_uid != ::geteuid()) {
+            *error = QStringLiteral("\"%1\" is a link owned by user %2, neither root nor you; "
+                                    "not followed")
+                         .arg(current)
+                         .arg(st.st_uid);
+            return QString();
+        }
+        char target[PATH_MAX];
+        const ssize_t n = ::readlink(native(current).constData(), target, sizeof target - 1);
+        if (n < 0) {
+            *error = QStringLiteral("link \"%1\" cannot be read: %2").arg(current, lastError());
+            return QString();
+        }
+        const QString to = QFile::decodeName(QByteArray(target, int(n)));
+        current = QDir::cleanPath(QDir(folderOf(current)).absoluteFilePath(to));
+    }
+    *error = QStringLiteral("\"%1\": too many links").arg(path);
+    return QString();
+}
+
+SettingsFile::Content SettingsFile::read(const QString &path, qint64 maxSize)
+{
+    Content content;
+    const int fd = ::open(
+        native(path).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return content;
+        content.exists = true;
+        content.error = errno == ELOOP ? QStringLiteral("is a link that was not expected here")
+                                       : QStringLiteral("cannot be read: %1").arg(lastError());
+        return content;
+    }
+    content.exists = true;
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        content.error = QStringLiteral("cannot be read: %1").arg(lastError());
+    } else if (!S_ISREG(st.st_mode)) {
+        content.error = QStringLiteral("is %1, not a regular file").arg(kindOf(st.st_mode));
+    } else {
+        content.regular = true;
+        content.mode = int(st.st_mode & 07777);
+        if (::access(native(path).constData(), W_OK) != 0)
+            content.notWritable = lastError();
+        QByteArray bytes;
+        char chunk[65536];
+        while (st.st_size <= maxSize && bytes.size() <= maxSize) {
+            const ssize_t n = ::read(fd, chunk, sizeof chunk);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                content.error = QStringLiteral("cannot be read: %1").arg(lastError());
+                break;
+            }
+            if (n == 0)
+                break;
+            bytes.append(chunk, int(n));
+        }
+        // The size is checked again after reading: the file may have grown.
+        content.tooLarge = st.st_size > maxSize || bytes.size() > maxSize;
+        if (content.tooLarge)
+            content.error = QStringLiteral("larger than %1 bytes").arg(maxSize);
+        else if (content.error.isEmpty())
+            content.bytes = bytes;
+    }
+    ::close(fd);
+    return content;
+}
+
+bool SettingsFile::replace(const QString &path, const QByteArray &bytes, int mode, QString *error)
+{
+    const QString temp = path + QStringLiteral(".tmp");
+    // Under the lock nobody else is writing a temporary file: one that is
+    // there was left by a run that was killed.
+    ::unlink(native(temp).constData());
+    if (!writeNewFile(temp, bytes, mode, error))
+        return false;
+    if (::rename(native(temp).constData(), native(path).constData()) != 0) {
+        *error = QStringLiteral("cannot rename \"%1\" to \"%2\": %3").arg(temp, path, lastError());
+        ::unlink(native(temp).constData());
+        return false;
+    }
+    if (!syncFolder(folderOf(path))) {
+        *error = QStringLiteral("replaced \"%1\" but cannot sync its folder: %2")
+                     .arg(path, lastError());
+        return false;
+    }
+    return true;
+}
+
+bool SettingsFile::createNew(const QString &path, const QByteArray &bytes, int mode, QString *error)
+{
+    if (!writeNewFile(path, bytes, mode, error))
+        return false;
+    if (!syncFolder(folderOf(path))) {
+        *error = QStringLiteral("cannot sync the folder of \"%1\": %2").arg(path, lastError());
+        return false;
+    }
+    return true;
+}
+
+bool SettingsFile::linkAs(const QString &path, const QString &newPath, QString *error)
+{
+    if (::link(native(path).constData(), native(newPath).constData()) != 0) {
+        *error = QStringLiteral("cannot link \"%1\" as \"%2\": %3").arg(path, newPath, lastError());
+        return false;
+    }
+    if (!syncFolder(folderOf(newPath))) {
+        *error = QStringLiteral("cannot sync the folder of \"%1\": %2").arg(newPath, lastError());
+        return false;
+    }
+    return true;
+}
+
+int SettingsFile::newFileMode(const QString &folder)
+{
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    int mode = 0666 & ~int(mask);
+    struct stat st;
+    if (::stat(native(folder).constData(), &st) == 0 && (st.st_mode & S_IWGRP))
+        mode |= S_IRGRP | S_IWGRP;
+    return mode;
+}
+
+QStringList SettingsFile::entries(const QString &folder, const QString &prefix)
+{
+    QStringList names;
+    DIR *dir = ::opendir(native(folder).constData());
+    if (!dir)
+        return names;
+    const QByteArray start = QFile::encodeName(prefix);
+    while (const dirent *e = ::readdir(dir)) {
+        if (qstrncmp(e->d_name, start.constData(), uint(start.size())) == 0)
+            names.append(QFile::decodeName(e->d_name));
+    }
+    ::closedir(dir);
+    return names;
+}
+
+bool SettingsFile::removeEntry(const QString &path)
+{
+    return ::unlink(native(path).constData()) == 0;
+}
+
+bool SettingsFile::exists(const QString &path)
+{
+    struct stat st;
+    return ::lstat(native(path).constData(), &st) == 0 || errno != ENOENT;
+}
+
+qint64 SettingsFile::modifiedAt(const QString &path)
+{
+    struct stat st;
+    if (::lstat(native(path).constData(), &st) != 0)
+        return -1;
+    return qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+#else // Q_OS_WIN
+
+namespace {
+
+std::wstring wide(const QString &path)
+{
+    return QDir::toNativeSeparators(path).toStdWString();
+}
+
+QString lastError()
+{
+    return qt_error_string(int(GetLastError()));
+}
+
+bool writeNewFileWin(const QString &path, const QByteArray &bytes, QString *error)
+{
+    const HANDLE h = CreateFileW(
+        wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        *error = QStringLiteral("cannot create \"%1\": %2").arg(path, lastError());
+        return false;
+    }
+    const char *step = nullptr;
+    qint64 done = 0;
+    while (!step && done < bytes.size()) {
+        DWORD n = 0;
+        const DWORD chunk = DWORD(std::min<qint64>(bytes.size() - done, 1 << 20));
+        if (!WriteFile(h, bytes.constData() + done, chunk, &n, nullptr) || n == 0)
+            step = "write";
+        done += n;
+    }
+    if (!step && !FlushFileBuffers(h))
+        step = "sync";
+    const DWORD saved = GetLastError();
+    if (!CloseHandle(h) && !step)
+        step = "close";
+    else
+        SetLastError(saved);
+    if (step) {
+        *error = QStringLiteral("cannot %1 \"%2\": %3")
+                     .arg(QString::fromLatin1(step), path, lastError());
+        DeleteFileW(wide(path).c_str());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+// Windows keeps links (reparse points) rare and owner-checked by its own ACLs;
+// the settings file is taken where it is and never opened through one.
+QString SettingsFile::resolve(const QString &path, QString *error)
+{
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    const DWORD attributes = GetFileAttributesW(wide(absolute).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        *error = QStringLiteral("\"%1\" is a link; not followed").arg(absolute);
+        return QString();
+    }
+    return absolute;
+}
+
+SettingsFile::Content SettingsFile::read(const QString &path, qint64 maxSize)
+{
+    Content content;
+    const HANDLE h = CreateFileW(wide(path).c_str(), GENERIC_READ,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
+            return content;
+        content.exists = true;
+        content.error = QStringLiteral("cannot be read: %1").arg(lastError());
+        return content;
+    }
+    content.exists = true;
+    BY_HANDLE_FILE_INFORMATION info;
+    LARGE_INTEGER size;
+    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info)
+        || (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+        content.error = QStringLiteral("is not a regular file");
+    } else if (!GetFileSizeEx(h, &size)) {
+        content.error = QStringLiteral("cannot be read: %1").arg(lastError());
+    } else if (size.QuadPart > maxSize) {
+        content.regular = true;
+        content.tooLarge = true;
+        content.error = QStringLiteral("larger than %1 bytes").arg(maxSize);
+    } else {
+        content.regular = true;
+        content.mode = 0666;
+        if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+            content.notWritable = QStringLiteral("it is read-only");
+        QByteArray bytes(int(size.QuadPart), Qt::Uninitialized);
+        DWORD got = 0;
+        if (!ReadFile(h, bytes.data(), DWORD(bytes.size()), &got, nullptr))
+            content.error = QStringLiteral("cannot be read: %1").arg(lastError());
+        bytes.truncate(int(got));
+        content.bytes = bytes;
+    }
+    CloseHandle(h);
+    return content;
+}
+
+bool SettingsFile::replace(const QString &path, const QByteArray &bytes, int, QString *error)
+{
+    const QString temp = path + QStringLiteral(".tmp");
+    DeleteFileW(wide(temp).c_str());
+    if (!writeNewFileWin(temp, bytes, error))
+        return false;
+    if (!MoveFileExW(wide(temp).c_str(), wide(path).c_str(),
+            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        *error = QStringLiteral("cannot rename \"%1\" to \"%2\": %3").arg(temp, path, lastError());
+        DeleteFileW(wide(temp).c_str());
+        return false;
+    }
+    return true;
+}
+
+bool SettingsFile::createNew(const QString &path, const QByteArray &bytes, int, QString *error)
+{
+    return writeNewFileWin(path, bytes, error);
+}
+
+bool SettingsFile::linkAs(const QString &path, const QString &newPath, QString *error)
+{
+    if (!CreateHardLinkW(wide(newPath).c_str(), wide(path).c_str(), nullptr)) {
+        *error = QStringLiteral("cannot link \"%1\" as \"%2\": %3").arg(path, newPath, lastError());
+        return false;
+    }
+    return true;
+}
+
+int SettingsFile::newFileMode(const QString &)
+{
+    return 0666;
+}
+
+QStringList SettingsFile::entries(const QString &folder, const QString &prefix)
+{
+    return QDir(folder).entryList(QStringList{prefix + QLatin1Char('*')},
+        QDir::Files | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+bool SettingsFile::removeEntry(const QString &path)
+{
+    return DeleteFileW(wide(path).c_str()) != 0;
+}
+
+bool SettingsFile::exists(const QString &path)
+{
+    return GetFileAttributesW(wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+qint64 SettingsFile::modifiedAt(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.exists() ? info.lastModified().toMSecsSinceEpoch() * 1000000 : -1;
+}
+
+#endif // Q_OS_WIN
