@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds from scratch and runs every test:
-#   1. the test suite on the default build (Qt 5);
+#   1. the test suite on the default build (Qt 5), then rfcard on Linux's
+#      own 8250 serial driver in a QEMU virtual machine;
 #   2. the test suite built with AddressSanitizer and UBSan (clang), then
 #      every fuzz target over its corpus and for a short run of new inputs;
 #   3. the test suite on a Qt 6 build.
@@ -17,6 +18,9 @@ stage "Qt 5 build and tests"
 rm -rf build-test
 BUILD_DIR=build-test bash scripts/build.sh >/dev/null
 ctest --test-dir build-test --output-on-failure -j2
+
+stage "serial driver test in a VM (QEMU, 8250)"
+bash tests/vm/run.sh build-test
 
 stage "sanitizer build (ASan, UBSan) and tests"
 rm -rf build-asan

@@ -1,0 +1,165 @@
+#!/usr/bin/env bash
+# rfcard on Linux's own serial driver: boots Debian's kernel in QEMU (software
+# emulation) with three emulated 16550 UARTs, each wired through a host
+# pseudo-terminal to an rfcard-sim playing one card family, and runs rfcard
+# there. A 16550 with its receive FIFO trigger at 8 bytes (the driver's
+# default) hands a 10-byte JQ or VN reply to the program in two pieces; a
+# simulator on a pseudo-terminal never does. The guest first shows that the
+# driver splits replies, then sets and reads back each family's card with
+# varied values; the host counts the checks.
+# Usage: tests/vm/run.sh [BUILD_DIR] (default build-test, with rfcard and
+# rfcard-sim built). VM_RUNS: set runs per family (default 30); VM_WORK: the
+# work folder (default BUILD_DIR/vm; the kernel is kept there between runs).
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+build=${1:-build-test}
+work=${VM_WORK:-$build/vm}
+runs=${VM_RUNS:-30}
+RANDOM=${VM_SEED:-5140} # varied values, the same ones on every run
+
+bash scripts/deps.sh qemu-system-x86 busybox-static cpio gcc libc6-dev
+mkdir -p "$work"
+
+# Debian's kernel, taken from its package without installing it (no
+# initramfs hooks, no bootloader). Its 8250 driver and devtmpfs are built in.
+kpkg=$(apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-/ {print $2}')
+if [ -z "$kpkg" ]; then
+    apt-get update -qq
+    kpkg=$(apt-cache depends linux-image-amd64 | awk '/Depends: linux-image-/ {print $2}')
+fi
+kernel=$work/$kpkg.vmlinuz
+if [ ! -s "$kernel" ]; then
+    (cd "$work" && apt-get download -q "$kpkg" 2>/dev/null)
+    dpkg-deb --fsys-tarfile "$work/${kpkg}"_*.deb | tar -xO --wildcards './boot/vmlinuz-*' \
+        >"$kernel.part"
+    mv "$kernel.part" "$kernel" && rm -f "$work/${kpkg}"_*.deb
+fi
+
+# The set runs: "family|channel|rfcard options|expected read-back members as
+# key=value". Values stay within what each model accepts; frequencies in kHz steps.
+pick() { echo $(($1 + (RANDOM * 32768 + RANDOM) % ($2 - $1 + 1))); }
+mhz() { printf '%d.%03d' $(($1 / 1000)) $(($1 % 1000)); }
+half() { printf '%d.%d' $(($1 / 2)) $(($1 % 2 * 5)); } # half-dB steps, one decimal
+cases() {
+    local i ch f g m r o b
+    for ((i = 0; i < runs; ++i)); do
+        ch=$(pick 0 3) f=$(mhz "$(pick 950000 2150000)") r=$(pick 0 1) o=$(pick 0 1)
+        if ((i % 2 == 0)); then
+            # JQ5140: work mode 0 in half dB to 30 ("20.5", "20"), mode 1 in dB to 50.
+            m=$(pick 0 1)
+            if ((m == 1)); then g=$(pick 0 50); else g=$(half "$(pick 0 60)") g=${g%.0}; fi
+            echo "jq|$ch|--card jq5140 --com /dev/ttyS1 --ch $ch --freq $f --gain $g" \
+                "--workmode $m --ref $r --outfreq $((o ? 140 : 70))|ch=$ch freq=$f gain=$g" \
+                "workmode=$m ref=$r outfreq=$o"
+        else # JQ5120: half dB to 40 ("20.0"); --band is its IF output
+            g=$(half "$(pick 0 80)")
+            echo "jq|$ch|--card jq5120 --com /dev/ttyS1 --ch $ch --freq $f --gain $g" \
+                "--ref $r --band $o|freq=$f gain=$g ref=$r band=$o"
+        fi
+        ch=$(pick 0 3) f=$(mhz "$(pick 20000 3000000)") g=$(half "$(pick 0 80)") o=$(pick 0 1)
+        echo "vn|$ch|--card vn2810 --com /dev/ttyS2 --ch $ch --freq $f --gain $g" \
+            "--outfreq $( ((o)) && echo 21.4 || echo 70)|ch=$ch freq=$f gain=$g outfreq=$o"
+        # KLR620: work mode 0 spans 0 to 30 dB, mode 1 -5 to 45; band 2 or 3.
+        ch=$(pick 0 3) f=$(mhz "$(pick 20000 6000000)") m=$(pick 0 1) b=$(pick 2 3)
+        if ((m == 0)); then g=$(pick 0 30); else g=$(pick -5 45); fi
+        echo "klr|$ch|--card klr620 --com /dev/ttyS3 --ch $ch --freq $f --gain=$g" \
+            "--workmode $m --band $b|ch=$ch freq=$f gain=$g workmode=$m band=$b"
+    done
+}
+
+# The initramfs: busybox, rfcard with every library it loads (its settings
+# file goes beside it, so its folder must be writable: the initramfs is), the
+# probe, the cases and /init. Left uncompressed: the kernel unpacks it faster
+# than it would decompress it under emulation.
+root=$work/root
+rm -rf "$root" && mkdir -p "$root/bin" "$root/opt/rfcard"
+cp /bin/busybox "$root/bin/"
+cp "$build/rfcard" "$root/opt/rfcard/"
+ldd "$build/rfcard" | grep -o '/[^ ]*' | xargs cp -L --parents -t "$root"
+gcc -static -O2 -o "$root/bin/probe" tests/vm/probe.c
+install -m 755 tests/vm/init.sh "$root/init"
+cases >"$root/cases"
+(cd "$root" && find . | cpio -o -H newc --quiet) >"$work/initrd.cpio"
+
+# The VM, held before its first instruction (-S) until the simulators serve.
+# ttyS0 reports to a file; ttyS1..ttyS3 are host pseudo-terminals. On the PC's
+# ISA ports ttyS2 shares IRQ 4 with ttyS0 and ttyS3 IRQ 3 with ttyS1, which
+# the driver handles as on real hardware.
+pids=()
+cleanup() {
+    local p
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+}
+trap cleanup EXIT
+rm -f "$work/monitor" "$work/console.log" && mkfifo "$work/monitor"
+exec 3<>"$work/monitor"
+qemu-system-x86_64 -accel tcg -m 512 -nic none -display none -no-reboot -S -monitor stdio \
+    -kernel "$kernel" -initrd "$work/initrd.cpio" -append "console=ttyS0 quiet panic=-1" \
+    -serial "file:$work/console.log" -serial pty -serial pty -serial pty \
+    <&3 >"$work/qemu.log" 2>&1 &
+pids+=($!)
+qemu=$!
+families=(jq vn klr)
+# Waits up to 10 s for a file to hold a line matching a pattern.
+await() { for ((t = 0; t < 100; ++t)); do grep -q "$2" "$1" && return; sleep 0.1; done; false; }
+for k in 1 2 3; do
+    f=${families[k - 1]}
+    await "$work/qemu.log" "(label serial$k)" || { echo "harness: QEMU made no serial$k"; exit 1; }
+    pty=$(grep -o "/dev/pts/[0-9]* (label serial$k)" "$work/qemu.log" | cut -d' ' -f1)
+    "$build/rfcard-sim" --family "$f" --port "$pty" >"$work/sim-$f.out" 2>&1 &
+    pids+=($!)
+    # The simulator prints the device once it serves it.
+    await "$work/sim-$f.out" . || { echo "harness: rfcard-sim $f did not start"; exit 1; }
+done
+echo cont >&3
+start=$SECONDS boot=
+
+# Hard bound on the guest: the whole test runs in well under five minutes.
+while kill -0 "$qemu" 2>/dev/null && ((SECONDS - start < ${VM_TIMEOUT:-240})); do
+    [ -n "$boot" ] || ! grep -q '^@@ kernel' "$work/console.log" || boot=$((SECONDS - start))
+    sleep 0.5
+done
+if kill -0 "$qemu" 2>/dev/null; then
+    echo "harness: the VM did not finish in time, see $work/console.log"
+    exit 1
+fi
+elapsed=$((SECONDS - start))
+
+# The counts. Each case makes three checks: a clean set run, a clean
+# read-back run, and a read-back equal to what was set.
+report=$(tr -d '\r' <"$work/console.log" | sed -n 's/^@@ //p')
+if [ -z "$report" ]; then
+    tail -n 20 "$work/console.log"
+    echo "harness: no report from the guest"
+    exit 1
+fi
+grep -E '^(kernel|ttyS)' <<<"$report"
+passed=0 failed=0
+check() { if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); fi; }
+for f in jq vn; do
+    line=$(grep "^probe $f " <<<"$report") || line="probe $f: no answer"
+    echo "$line"
+    # The driver split replies, and no byte was lost on the shared IRQ lines.
+    check grep -qE 'pieces: [1-9][0-9]* of [0-9]+ \(incomplete: 0\)' <<<"$line"
+done
+for f in "${families[@]}"; do
+    awk -v f="$f" '$1 == "case" && $3 == f {
+            for (i = 4; i <= NF; ++i) { split($i, kv, "="); v[kv[1]] = kv[2] }
+            n++; errs += v["set_err"] + v["read_err"]; bad += v["mismatch"] > 0
+            clean += v["set_rc"] == 0 && v["set_err"] == 0
+            clean += v["read_rc"] == 0 && v["read_err"] == 0
+        }
+        END { printf "%s: %d set runs, %d read-back runs, %d failed-query lines, " \
+            "%d mismatched read-backs\n%d %d\n", f, n, n, errs, bad, clean + n - bad, 3 * n }' \
+        <<<"$report" >"$work/counts"
+    head -n 1 "$work/counts"
+    read -r ok all < <(tail -n 1 "$work/counts")
+    passed=$((passed + ok)) failed=$((failed + all - ok))
+    check [ "$all" -eq $((3 * runs)) ] # every case ran
+done
+grep -E '^(want|got|error) ' <<<"$report" | head -n 20 || true
+echo "boot ${boot:-?} s, guest run ${elapsed} s, whole test ${SECONDS} s"
+check grep -q '^end ' <<<"$report"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
