@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds from scratch and runs every test:
-#   1. the test suite on the default build (Qt 5), then rfcard on Linux's
-#      own 8250 serial driver in a QEMU virtual machine;
+#   1. the test suite on the default build (Qt 5), the settings torture,
+#      the shared install tried by two operators, and rfcard on Linux's own
+#      8250 serial driver in a QEMU virtual machine;
 #   2. the test suite built with AddressSanitizer and UBSan (clang), then
 #      every fuzz target over its corpus and for a short run of new inputs;
 #   3. the test suite on a Qt 6 build.
@@ -18,6 +19,12 @@ stage "Qt 5 build and tests"
 rm -rf build-test
 BUILD_DIR=build-test bash scripts/build.sh >/dev/null
 ctest --test-dir build-test --output-on-failure -j2
+
+stage "settings torture: crowds, kills, full disk, special files"
+bash tests/torture.sh build-test
+
+stage "shared install as two operators (the .deb)"
+bash tests/sharedinstall.sh build-test
 
 stage "serial driver test in a VM (QEMU, 8250)"
 bash tests/vm/run.sh build-test

@@ -1,0 +1,284 @@
+#!/usr/bin/env bash
+# Tries to make rfcard lose settings the way crowds, impatient operators,
+# full disks and careless or hostile neighbours would, with the real
+# executable: many runs at once on distinct and on equal keys, kills at
+# random moments and at the dangerous points of a save (strace injects the
+# SIGKILL at a chosen system call), a full disk (a small tmpfs), leftover
+# and held locks, special files, oversize values, read-only files, folders
+# and file systems. After every step the settings file must be valid and
+# hold every value saved by a run that finished.
+#   tests/torture.sh [BUILD_DIR]     (root for the tmpfs and the other user)
+set -uo pipefail
+cd "$(dirname "$0")/.."
+build=$(realpath "${1:-build}")
+[ -x "$build/rfcard" ] || { echo "no $build/rfcard"; exit 2; }
+command -v strace >/dev/null && command -v jq >/dev/null && command -v flock >/dev/null \
+  || bash scripts/deps.sh strace jq util-linux >/dev/null
+
+work=$(mktemp -d)
+mnt=""
+holder=""
+cleanup() {
+  [ -n "$holder" ] && kill "$holder" 2>/dev/null
+  [ -n "$mnt" ] && umount "$mnt" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+chmod 755 "$work"
+start=$(date +%s)
+passed=0 failed=0 runs=0 kills=0 faults=0 lost=0 hangs=0
+
+ok() { passed=$((passed + 1)); }
+bad() { failed=$((failed + 1)); echo "FAIL: $*"; }
+check() { local what=$1; shift; if "$@"; then ok; else bad "$what"; fi; }
+
+T=$work/tool                    # the tool folder most steps use
+mkdir "$T" && cp "$build/rfcard" "$T/" && chmod 755 "$T"
+S=$T/rfcard.json
+NOPORT=/nonexistent/rfcard-torture
+keys=(gain upgain ref workmode band gainmode)
+
+# rf OUT ARGS...: one run with a bound; its standard error lands in OUT.
+rf() {
+  local out=$1; shift
+  runs=$((runs + 1))
+  timeout 30 "$T/rfcard" --card none "$@" >/dev/null 2>"$out"
+  local rc=$?
+  [ $rc -eq 124 ] && hangs=$((hangs + 1))
+  return $rc
+}
+saved() { ! grep -q "cannot save settings" "$1"; }
+quiet() { ! grep -q warning "$1"; }
+
+# What finished runs saved: "chN key" -> the value, or values joined by |
+# when runs at once set the same key (then any one of them may win).
+declare -A want
+verify() {
+  local step=$1 k v got
+  if ! jq -e 'type == "object"' "$S" >/dev/null 2>&1; then
+    bad "$step: rfcard.json is not a valid settings file"; lost=$((lost + 1)); return
+  fi
+  for k in "${!want[@]}"; do
+    v=${want[$k]}
+    if [ "$k" = com ]; then
+      got=$(jq -r '.system["端口号"] // "-"' "$S")
+    else
+      got=$(jq -r --arg m "RFCardParser ch$((${k%% *} + 1))" --arg k "${k#* }" \
+        '.[$m][$k] // "-"' "$S")
+    fi
+    case "|$v|" in *"|$got|"*) ;; *) lost=$((lost + 1)); bad "$step: $k is '$got', saved '$v'";; esac
+  done
+  ok
+}
+# The file is exactly what it was, and no temporary file is left behind.
+unchanged() {
+  check "$1: file unchanged" cmp -s "$2" "$3"
+  check "$1: no temporary file" test ! -e "$3.tmp"
+}
+
+echo "== crowds: 50 runs at once, 24 on distinct keys, 26 on one key (3 rounds)"
+max_ms=0
+for round in 1 2 3; do
+  pids=()
+  for i in $(seq 0 49); do
+    if [ "$i" -lt 24 ]; then
+      ch=$((i / 6)) key=${keys[i % 6]} v=$round$i
+      args=(--com "$NOPORT" --ch $ch --$key $v)
+    else
+      args=(--com "$NOPORT$round-$i")
+    fi
+    ( s=$(date +%s%N); rf "$work/c$i.err" "${args[@]}"; rc=$?
+      echo "$rc $(( ($(date +%s%N) - s) / 1000000 ))" >"$work/c$i.rc" ) &
+    pids+=($!)
+  done
+  wait "${pids[@]}"
+  runs=$((runs + 50))
+  coms=""
+  for i in $(seq 0 49); do
+    read -r rc ms <"$work/c$i.rc"
+    [ "$ms" -gt "$max_ms" ] && max_ms=$ms
+    if [ "$rc" -ne 0 ] || ! saved "$work/c$i.err"; then bad "crowd run $i: status $rc"; continue; fi
+    if [ "$i" -lt 24 ]; then want["$((i / 6)) ${keys[i % 6]}"]=$round$i
+    else coms+="${coms:+|}$NOPORT$round-$i"; fi
+  done
+  want[com]=$coms
+  verify "crowd round $round"
+done
+unset 'want[com]' # every later run gives the same port
+echo "   slowest run of the crowds: $max_ms ms"
+
+echo "== random SIGKILL (8 rounds of 24 runs, killed after 0-60 ms)"
+exec 3>&2 2>/dev/null # bash's own "Killed" notices
+for round in $(seq 1 8); do
+  pids=()
+  for i in $(seq 0 23); do
+    ch=$((i / 6)) key=${keys[i % 6]}
+    "$T/rfcard" --card none --com "$NOPORT" --ch $ch --$key "k$round$i" \
+      >/dev/null 2>"$work/k$i.err" &
+    pids+=($!)
+    ( sleep "$(printf '0.%03d' $((RANDOM % 60)))"; kill -9 "${pids[-1]}" 2>/dev/null ) &
+  done
+  runs=$((runs + 24))
+  for i in $(seq 0 23); do
+    { wait "${pids[i]}"; } 2>/dev/null; rc=$?
+    k="$((i / 6)) ${keys[i % 6]}"
+    if [ $rc -eq 0 ] && saved "$work/k$i.err"; then want[$k]=k$round$i
+    else kills=$((kills + 1)); want[$k]="${want[$k]:-0}|k$round$i"; fi
+  done
+  wait
+  verify "kill round $round"
+  # Which of the two a killed run left is known now.
+  for i in $(seq 0 23); do
+    want["$((i / 6)) ${keys[i % 6]}"]=$(jq -r --arg m "RFCardParser ch$((i / 6 + 1))" \
+      --arg k "${keys[i % 6]}" '.[$m][$k]' "$S")
+  done
+done
+# A killed run delays nobody: the next run saves at once.
+rf "$work/after.err" --com "$NOPORT" --gain after; want["0 gain"]=after
+check "run after the kills saves" saved "$work/after.err"
+check "no temporary file after the kills" test ! -e "$S.tmp"
+verify "after the kills"
+
+echo "== kills pinned at the dangerous points of a save"
+pinned() { # NAME STRACE-ARGS...: the run dies there; the file stays as it was
+  local name=$1; shift
+  cp -p "$S" "$work/before"
+  runs=$((runs + 1)) kills=$((kills + 1))
+  ( timeout 30 strace -f -o /dev/null "$@" "$T/rfcard" --card none --com "$NOPORT" \
+    --upgain "$name" >/dev/null 2>&1 ) 2>/dev/null
+  check "$name: the run was killed there" test $? -eq 137
+  check "$name: file unchanged" cmp -s "$work/before" "$S"
+  verify "$name"
+  rf "$work/p.err" --com "$NOPORT" --upgain "after-$name"
+  check "$name: the next run saves" saved "$work/p.err"
+  check "$name: its temporary file is gone" test ! -e "$S.tmp"
+  want["0 upgain"]="after-$name"
+  verify "after $name"
+}
+pinned "after the lock" -P "$S" -e inject=openat:signal=KILL:when=2
+pinned "during the write" -P "$S.tmp" -e inject=write:signal=KILL
+pinned "before the sync" -P "$S.tmp" -e inject=fsync:signal=KILL
+pinned "before the rename" -e inject=rename,renameat,renameat2:signal=KILL
+
+exec 2>&3 3>&-
+echo "== locks: leftover files, and one held by a live process"
+for content in "" "garbage $RANDOM" "$$"; do
+  printf '%s' "$content" >"$S.lock"
+  rf "$work/l.err" --com "$NOPORT" --ref "lock$content"
+  check "leftover lock '$content': saved without a word" quiet "$work/l.err"
+  want["0 ref"]="lock$content"
+done
+verify "leftover locks"
+flock -x "$S.lock" sleep 20 &
+holder=$!
+sleep 0.2
+cp -p "$S" "$work/before"
+rf "$work/h.err" --com "$NOPORT" --ref held; faults=$((faults + 1))
+check "held lock: skipped and named the holder and the values" \
+  grep -q "was held by process $holder for 10 s" "$work/h.err"
+check "held lock: names what was not saved" grep -q 'ref="held"' "$work/h.err"
+unchanged "held lock" "$work/before" "$S"
+kill "$holder"; wait "$holder" 2>/dev/null; holder=""
+verify "held lock"
+
+echo "== special files where the settings, lock, copy and temporary files go"
+special() { # NAME PATH MAKE...: a run with it there ends, warns and changes nothing else
+  local name=$1 path=$2; shift 2
+  rm -f "$path"; "$@"
+  faults=$((faults + 1))
+  timeout 10 "$T/rfcard" --version >/dev/null 2>&1
+  check "$name: --version ends" test $? -eq 0
+  rf "$work/s.err" --com "$NOPORT" --band "$name"
+  check "$name: the run ends" test $? -eq 0
+  check "$name: it warns" grep -q "not a regular file" "$work/s.err"
+  rm -rf "$path"
+}
+cp -p "$S" "$work/before"
+mv "$S" "$work/real"
+special "FIFO as settings" "$S" mkfifo "$S"
+special "link to a device as settings" "$S" ln -s /dev/zero "$S"
+mv "$work/real" "$S"
+special "FIFO as lock" "$S.lock" mkfifo "$S.lock"
+unchanged "FIFO as lock" "$work/before" "$S"
+special "folder as lock" "$S.lock" mkdir "$S.lock"
+unchanged "folder as lock" "$work/before" "$S"
+mkdir "$S.tmp"
+rf "$work/s.err" --com "$NOPORT" --band tmpdir; faults=$((faults + 1))
+check "folder as temporary file: the cause" grep -q "cannot create \"$S.tmp\"" "$work/s.err"
+check "folder as temporary file: file unchanged" cmp -s "$work/before" "$S"
+rmdir "$S.tmp"
+verify "special files"
+# A damaged file finds a FIFO where its copy would go: the copy takes the
+# next name, and the damaged file is replaced only after that.
+cp -p "$S" "$work/good"
+rm -f "$S".bad*; mkfifo "$S.bad"; echo '{"damaged' >"$S"
+rf "$work/d.err" --com "$NOPORT" --ch 1 --gain fifo-bad
+check "damaged file copied past a FIFO" grep -q "kept as \"$S.bad.1\"" "$work/d.err"
+check "the copy holds the damaged file" grep -q '{"damaged' "$S.bad.1"
+check "FIFO left as it was" test -p "$S.bad"
+check "new file is sound" test "$(jq -r '.["RFCardParser ch2"].gain' "$S")" = fifo-bad
+cp -p "$work/good" "$S"; rm -f "$S".bad*
+
+echo "== oversize values and files"
+cp -p "$S" "$work/before"
+rf "$work/o.err" --com "$NOPORT" --gain "$(head -c 1001 /dev/zero | tr '\0' 7)"
+check "1001 characters refused" test $? -eq 1
+unchanged "1001 characters" "$work/before" "$S"
+{ printf '{"notes": {"big": "'; head -c $((4 * 1024 * 1024 - 2000)) /dev/zero | tr '\0' x
+  printf '"}}'; } >"$S"
+cp -p "$S" "$work/big"
+rf "$work/o.err" --com "$NOPORT" --gain "$(head -c 1000 /dev/zero | tr '\0' 7)" \
+  --upgain "$(head -c 1000 /dev/zero | tr '\0' 8)"
+faults=$((faults + 1))
+check "a save past the size limit is refused" grep -q "a run loads" "$work/o.err"
+unchanged "size limit" "$work/big" "$S"
+cp -p "$work/before" "$S"
+verify "oversize"
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "== not root: full disk, read-only mounts and the other user skipped"
+else
+  echo "== full disk (a 256 KiB tmpfs), then a read-only one"
+  mnt=$work/small; mkdir "$mnt"; mount -t tmpfs -o size=256k tmpfs "$mnt"
+  cp -p "$S" "$mnt/rfcard.json"; rm "$S"; ln -s "$mnt/rfcard.json" "$S"
+  dd if=/dev/zero of="$mnt/fill" bs=4k 2>/dev/null
+  for n in 1 2 3; do
+    cp -p "$mnt/rfcard.json" "$work/before"
+    rf "$work/f.err" --com "$NOPORT" --gain "full$n"; faults=$((faults + 1))
+    check "full disk: warned with the cause" grep -q "No space left on device" "$work/f.err"
+    check "full disk: names what was not saved" grep -q "gain=\"full$n\"" "$work/f.err"
+    unchanged "full disk $n" "$work/before" "$mnt/rfcard.json"
+  done
+  verify "full disk"
+  rm "$mnt/fill"
+  rf "$work/f.err" --com "$NOPORT" --gain roomy; want["0 gain"]=roomy
+  check "space again: saved" saved "$work/f.err"
+  verify "after the full disk"
+  mount -o remount,ro "$mnt"
+  cp -p "$mnt/rfcard.json" "$work/before"
+  rf "$work/r.err" --com "$NOPORT" --gain rofs; faults=$((faults + 1))
+  check "read-only file system: the cause" grep -q "Read-only file system" "$work/r.err"
+  unchanged "read-only file system" "$work/before" "$mnt/rfcard.json"
+  umount "$mnt"; mnt=""
+  rm "$S"; cp -p "$work/before" "$S"
+
+  echo "== read-only folder and file, as another user"
+  as_nobody() { runs=$((runs + 1)); timeout 30 setpriv --reuid=65534 --regid=65534 \
+    --clear-groups "$T/rfcard" --card none --com "$NOPORT" "$@" >/dev/null 2>"$work/n.err"; }
+  chmod 644 "$S"; rm -f "$S.lock"
+  as_nobody --gain nobody; faults=$((faults + 1))
+  check "read-only folder: the cause first" grep -q "the folder is not writable" "$work/n.err"
+  unchanged "read-only folder" "$work/before" "$S"
+  touch "$S.lock"; chmod 777 "$T"
+  as_nobody --gain nobody; faults=$((faults + 1))
+  check "read-only file: the cause" grep -q "cannot be written: Permission denied" "$work/n.err"
+  unchanged "read-only file" "$work/before" "$S"
+  chmod 755 "$T"
+  verify "read-only"
+fi
+
+elapsed=$(( $(date +%s) - start ))
+echo
+echo "runs $runs, kills $kills, faults $faults, values lost $lost, hangs $hangs, ${elapsed} s"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ] && [ "$lost" -eq 0 ] && [ "$hangs" -eq 0 ]
