@@ -16,6 +16,17 @@
 using Corvane::Core;
 using Corvane::Module;
 
+namespace {
+
+int currentUmask()
+{
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return int(mask);
+}
+
+} // namespace
+
 class TestStore : public QObject {
     Q_OBJECT
 
@@ -372,6 +383,61 @@ private slots:
         QCOMPARE(bytes(path), old);
         QVERIFY(!QFile::exists(path + QStringLiteral(".tmp")));
         module("oversize")->set(QStringLiteral("k"), QStringLiteral("small"));
+    }
+
+    // The size limit, from both sides: a file of exactly the limit loads.
+    void sizeLimit_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<bool>("loads");
+        QTest::newRow("at the limit") << int(Core::MaxFileSize) << true;
+        QTest::newRow("one byte over") << int(Core::MaxFileSize) + 1 << false;
+    }
+
+    void sizeLimit()
+    {
+        QFETCH(int, size);
+        QFETCH(bool, loads);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("rfcard.json"));
+        const QByteArray json = R"({"size limit": {"k": "stored"}})";
+        write(path, json + QByteArray(size - json.size(), ' '));
+        StdoutCapture err(2);
+        Core::Instance()->init(path);
+        QCOMPARE(module("size limit")->val(QStringLiteral("k")),
+            QString::fromLatin1(loads ? "stored" : "default"));
+        QCOMPARE(err.text().contains("larger than 4194304 bytes"), !loads);
+    }
+
+    // A new file is shared with the group of a group-writable folder; an
+    // existing file keeps its mode, however narrow.
+    void modes_data()
+    {
+        QTest::addColumn<int>("folder");
+        QTest::addColumn<int>("existing"); // -1: none
+        QTest::addColumn<int>("expected");
+        QTest::newRow("new, private folder") << 0755 << -1 << (0666 & ~currentUmask());
+        QTest::newRow("new, group folder") << 02770 << -1 << ((0666 & ~currentUmask()) | 0660);
+        QTest::newRow("existing 0600, group folder") << 02770 << 0600 << 0600;
+        QTest::newRow("existing 0640") << 0755 << 0640 << 0640;
+    }
+
+    void modes()
+    {
+        QFETCH(int, folder);
+        QFETCH(int, existing);
+        QFETCH(int, expected);
+        QTemporaryDir dir;
+        const QByteArray path = QFile::encodeName(dir.filePath(QStringLiteral("rfcard.json")));
+        QCOMPARE(::chmod(QFile::encodeName(dir.path()).constData(), mode_t(folder)), 0);
+        if (existing >= 0) {
+            write(QFile::decodeName(path), "{}");
+            QCOMPARE(::chmod(path.constData(), mode_t(existing)), 0);
+        }
+        setAndSave(QFile::decodeName(path), "modes", QStringLiteral("1"));
+        struct stat st;
+        QCOMPARE(::stat(path.constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 07777), expected);
     }
 
     // A run killed while writing leaves its temporary file; the next save

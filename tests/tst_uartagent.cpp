@@ -170,7 +170,7 @@ private slots:
         QCOMPARE(len, 5u);
     }
 
-    void openIgnoresEmptyNamesAndBadBaudRates()
+    void openTakesBaudRatesFrom1To460800()
     {
         ScriptedCard s(10);
         UartAgent agent;
@@ -182,6 +182,10 @@ private slots:
         QCOMPARE(agent.portName(), s.peer().path());
         QVERIFY(!agent.isOpen());
         QVERIFY(log.lines().isEmpty());
+        agent.openPort(s.peer().path(), 460800, 8, 0, 1, 0);
+        QVERIFY(agent.isOpen());
+        agent.openPort(s.peer().path(), 1, 8, 0, 1, 0);
+        QVERIFY(agent.isOpen());
     }
 
     void reopeningMovesToTheNewPort()
