@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # The tool's main job against a simulated VN2810: install what is missing,
-# build, start rfcard-sim, set channel 1, read it back as JSON, stop the
-# simulator. The tool's diagnostics (Qt log lines) go to build/demo.log.
+# build rfcard and rfcard-sim (not the tests), start rfcard-sim, set
+# channel 1, read it back as JSON, stop the simulator. The tool's
+# diagnostics (Qt log lines) go to build/demo.log.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
-bash scripts/build.sh
+BUILD_TARGETS="rfcard rfcard-sim" bash scripts/build.sh
 
 sim_out=$(mktemp)
 build/rfcard-sim --family vn --temp 31.5 --type 2 >"$sim_out" &

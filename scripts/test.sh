@@ -10,7 +10,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # llvm brings llvm-symbolizer: leak reports need symbols for the suppressions to match.
-bash scripts/deps.sh clang libclang-rt-14-dev llvm qt6-base-dev qt6-serialport-dev qt6-5compat-dev
+# jq: README examples pipe to it, and the README test runs them.
+bash scripts/deps.sh clang libclang-rt-14-dev llvm qt6-base-dev qt6-serialport-dev qt6-5compat-dev jq
 
 stage() { echo; echo "=== $* ($(date +%T))"; }
 export LSAN_OPTIONS="suppressions=$(pwd)/fuzz/lsan.supp:print_suppressions=0"

@@ -77,6 +77,53 @@ void applyReadOnlyValues(const QCommandLineParser &parser, SimCard &card)
         card.setEverywhere("warning", quint32(number(parser, QStringLiteral("warning"))));
 }
 
+// Where a serial port name lives: a bare name is a device under /dev, as
+// Qt Serial Port reads it.
+QString systemLocation(const QString &port)
+{
+    return port.contains(QLatin1Char('/')) ? QFileInfo(port).absoluteFilePath()
+                                           : QStringLiteral("/dev/") + port;
+}
+
+bool linksTo(const QString &link, const QString &device)
+{
+    const QFileInfo info(link);
+    return info.isSymLink() && info.symLinkTarget() == QFileInfo(device).absoluteFilePath();
+}
+
+// Points `link` at this simulator's device. A link that still leads to a
+// live device belongs to another simulator (or to whatever took over a
+// reused pseudo-terminal number since): replacing it would send that one's
+// users here, so it is refused. A link whose device is gone was left by a
+// simulator that could not clean up, and is replaced.
+bool claimLink(const QString &link, const QString &device, QString *error)
+{
+    // Two simulators may claim the same dangling link at once: the second
+    // link() fails, and the link is looked at again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const QFileInfo info(link);
+        if (linksTo(link, device))
+            return true;
+        if (info.isSymLink() && info.exists()) {
+            *error = QStringLiteral("--link %1 leads to %2, a device that is in use, probably by "
+                                    "another rfcard-sim; stop that one, choose another path, or "
+                                    "remove the link if it is left over")
+                         .arg(link, info.symLinkTarget());
+            return false;
+        }
+        if (!info.isSymLink() && info.exists()) {
+            *error = QStringLiteral("--link %1 exists and is not a symbolic link").arg(link);
+            return false;
+        }
+        if (info.isSymLink())
+            QFile::remove(link);
+        if (QFile::link(device, link))
+            return true;
+    }
+    *error = QStringLiteral("cannot make the link %1").arg(link);
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -180,11 +227,13 @@ int main(int argc, char *argv[])
     }
 
     const QString link = parser.value(QStringLiteral("link"));
+    const QString device = parser.isSet(QStringLiteral("port"))
+        ? systemLocation(parser.value(QStringLiteral("port")))
+        : line->deviceName();
     if (!link.isEmpty()) {
-        if (QFileInfo(link).isSymLink())
-            QFile::remove(link);
-        if (!QFile::link(line->deviceName(), link))
-            fail(QStringLiteral("cannot make the link %1").arg(link));
+        QString error;
+        if (!claimLink(link, device, &error))
+            fail(error);
     }
 
 #ifdef Q_OS_LINUX
@@ -199,7 +248,7 @@ int main(int argc, char *argv[])
 
     server.serve(*line, stopRequested);
 
-    if (!link.isEmpty())
+    if (!link.isEmpty() && linksTo(link, device))
         QFile::remove(link);
     return 0;
 }

@@ -45,7 +45,10 @@ check "program folder is root's and writable by nobody else" \
   test -z "$(find /opt/rfcard \( ! -user root -o -perm /022 \) ! -type l)"
 check "settings link is root's" test "$(stat -c %U "/opt/rfcard/bin/rfcard.json")" = root
 check "data folder: group dialout, 2770" test "$(stat -c %G:%a "$data")" = dialout:2770
-check "commands on the PATH" test "$(readlink -f /usr/bin/rfcard)" = /opt/rfcard/bin/rfcard
+for cmd in rfcard rfcard-strict rfcard-sim; do
+  check "$cmd on the PATH" test "$(readlink -f /usr/bin/$cmd)" = /opt/rfcard/bin/$cmd
+  check "$cmd completion" test -f "$(readlink -f /usr/share/bash-completion/completions/$cmd)"
+done
 
 echo "== each operator sets, the other reads back"
 "$build/rfcard-sim" --family klr >"$work/sim.out" 2>/dev/null &

@@ -1,6 +1,7 @@
 #include "toolrun.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QProcess>
 
@@ -16,9 +17,20 @@ QString ToolRun::exe() const
 
 ToolRun::Result ToolRun::run(const QStringList &args, const QString &workingDir) const
 {
+    return runBeside(QStringLiteral("rfcard"), args, workingDir);
+}
+
+void ToolRun::addBeside(const QString &path) const
+{
+    QFile::copy(path, m_Dir.filePath(QFileInfo(path).fileName()));
+}
+
+ToolRun::Result ToolRun::runBeside(
+    const QString &name, const QStringList &args, const QString &workingDir) const
+{
     QProcess p;
     p.setWorkingDirectory(workingDir.isEmpty() ? m_Dir.path() : workingDir);
-    p.start(exe(), args);
+    p.start(m_Dir.filePath(name), args);
     p.waitForFinished(60000);
     Result r;
     r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;

@@ -21,6 +21,11 @@ public:
     QString dir() const { return m_Dir.path(); }
     QString exe() const;
     Result run(const QStringList &args, const QString &workingDir = QString()) const;
+    // Another executable of the build, copied beside the tool, and a run of
+    // one of the executables there by name.
+    void addBeside(const QString &path) const;
+    Result runBeside(
+        const QString &name, const QStringList &args, const QString &workingDir = QString()) const;
 
     bool hasSettings() const;
     QJsonObject settings() const; // rfcard.json as parsed

@@ -181,13 +181,50 @@ private slots:
         {
             SimProcess sim(words(QStringLiteral("--family klr --link ") + link));
             QVERIFY(QFileInfo(link).isSymLink());
-            const ToolRun::Result r = tool.run(words(QStringLiteral("--card klr620 --part 1 --com ") + link));
+            const ToolRun::Result r
+                = tool.run(words(QStringLiteral("--card klr620 --part 1 --com ") + link));
             QVERIFY2(r.out.contains(R"("band": "2")"), r.out.constData());
             // The link is stored as typed, not the device behind it.
             QCOMPARE(tool.stored(QStringLiteral("system"), QStringLiteral("端口号")), link);
             sim.stop();
         }
         QVERIFY(!QFileInfo::exists(link) && !QFileInfo(link).isSymLink());
+    }
+
+    // A link that leads to another simulator's live device is not taken
+    // over, and a simulator removes its link at exit only while the link
+    // still leads to its own device.
+    void liveLinkIsNotTakenOver()
+    {
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("card0"));
+        SimProcess first(words(QStringLiteral("--family vn --link ") + link));
+        QProcess second;
+        second.start(
+            QStringLiteral(RFCARD_SIM_BIN), words(QStringLiteral("--family jq --link ") + link));
+        QVERIFY(second.waitForFinished(5000));
+        QCOMPARE(second.exitCode(), 2);
+        QCOMPARE(second.readAllStandardOutput(), QByteArray());
+        QVERIFY2(second.readAllStandardError().contains(
+                     " leads to " + first.device().toUtf8() + ", a device that is in use"),
+            "the refusal names the device");
+        QCOMPARE(QFileInfo(link).symLinkTarget(), first.device());
+
+        const QString elsewhere = dir.filePath(QStringLiteral("elsewhere"));
+        QVERIFY(QFile::remove(link) && QFile::link(elsewhere, link));
+        first.stop();
+        QCOMPARE(QFileInfo(link).symLinkTarget(), elsewhere);
+    }
+
+    void leftOverLinkIsReplaced()
+    {
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("card0"));
+        QVERIFY(QFile::link(dir.filePath(QStringLiteral("pts-of-a-killed-simulator")), link));
+        SimProcess sim(words(QStringLiteral("--family jq --link ") + link));
+        QCOMPARE(QFileInfo(link).symLinkTarget(), sim.device());
+        sim.stop();
+        QVERIFY(!QFileInfo(link).isSymLink());
     }
 
     void cardKeepsItsStateAcrossSimulatorRuns()
