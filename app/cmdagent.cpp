@@ -1,4 +1,5 @@
 #include "app/cmdagent.h"
+#include "store/cardmodels.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -229,12 +230,12 @@ void CmdAgent::printReport(const QVariantMap &report) const
 
 void CmdAgent::openCard(QString cardName, QString portName)
 {
-    if (cardName == QLatin1String("KLR620"))
+    if (cardName == CardModels::Klr620)
         klrCard.Open(portName);
-    else if (cardName == QLatin1String("VN2810"))
+    else if (cardName == CardModels::Vn2810)
         vnCard.Open(portName);
-    else if (cardName == QLatin1String("JQ5140"))
+    else if (cardName == CardModels::Jq5140)
         jqCardFour.Open(portName);
-    else if (cardName == QLatin1String("JQ5120"))
+    else if (cardName == CardModels::Jq5120)
         jqCardTwo.Open(portName);
 }

@@ -5,6 +5,7 @@
 #include "cards/jq/jqcardtwo.h"
 #include "cards/klr/klrcard.h"
 #include "cards/vn/vncard.h"
+#include "store/rfcardparser.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -21,7 +22,7 @@ class CmdAgent : public QObject {
     Q_OBJECT
 
 public:
-    static constexpr int ChannelCount = 4;
+    static constexpr int ChannelCount = RFCardParser::ChannelCount;
     // The longest option value a run accepts.
     static constexpr int MaxValueLength = 1000;
 

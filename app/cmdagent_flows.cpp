@@ -2,6 +2,7 @@
 // and read every parameter of one channel back into the report map.
 
 #include "app/cmdagent.h"
+#include "store/cardmodels.h"
 
 #include <QDebug>
 
@@ -9,11 +10,6 @@
 #include <cmath>
 
 namespace {
-
-const QString Klr620 = QStringLiteral("KLR620");
-const QString Jq5140 = QStringLiteral("JQ5140");
-const QString Vn2810 = QStringLiteral("VN2810");
-const QString Jq5120 = QStringLiteral("JQ5120");
 
 // The output selection for a requested IF output frequency in kHz. A
 // frequency the card does not have gives 2, which the card refuses with its
@@ -78,13 +74,13 @@ int CmdAgent::roundedInt(const QVariant &value)
 void CmdAgent::setAllParams(QString cardName, int ch, QVariantMap params)
 {
     qDebug() << "setAllParams cardname = " << cardName << "param = " << params;
-    if (cardName == Klr620)
+    if (cardName == CardModels::Klr620)
         applyKlr620(unsigned(ch), params);
-    else if (cardName == Jq5140)
+    else if (cardName == CardModels::Jq5140)
         applyJq5140(ch, params);
-    else if (cardName == Vn2810)
+    else if (cardName == CardModels::Vn2810)
         applyVn2810(unsigned(ch), params);
-    else if (cardName == Jq5120)
+    else if (cardName == CardModels::Jq5120)
         applyJq5120(ch, params);
 }
 
@@ -139,13 +135,13 @@ void CmdAgent::applyJq5120(int ch, const QVariantMap &params)
 QVariantMap CmdAgent::readAllParams(QString cardName, int ch)
 {
     qDebug() << "readAllParams cardname =" << cardName << " ch =" << ch;
-    if (cardName == Klr620)
+    if (cardName == CardModels::Klr620)
         return readKlr620(ch);
-    if (cardName == Jq5140)
+    if (cardName == CardModels::Jq5140)
         return readJq5140(ch);
-    if (cardName == Vn2810)
+    if (cardName == CardModels::Vn2810)
         return readVn2810(ch);
-    if (cardName == Jq5120)
+    if (cardName == CardModels::Jq5120)
         return readJq5120(ch);
     return QVariantMap();
 }

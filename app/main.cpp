@@ -9,7 +9,7 @@
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationVersion(QStringLiteral("version 1.0.2"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("version " RFCARD_VERSION));
     // Settings live beside the executable, wherever the tool is started from.
     QDir::setCurrent(QCoreApplication::applicationDirPath());
     qDebug() << "path =" << QCoreApplication::applicationDirPath();

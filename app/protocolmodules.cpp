@@ -1,4 +1,4 @@
-#include "app/protocolmodules.h"
+#include "cards/protocolmodules.h"
 
 #include "cards/jq/jqflmodule.h"
 #include "cards/klr/klrlmodule.h"

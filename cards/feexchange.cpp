@@ -20,22 +20,22 @@ int FeExchange::run(UartAgent &uart, const Dialect &dialect, quint8 command, qui
     if (ret != UartAgent::Success) {
         qCritical() << (QByteArray(dialect.module) + "::lSetInterface").constData()
                     << "Ret error:" << ret;
-        return ExchangeFailed;
+        return ModuleResult::ExchangeFailed;
     }
 
     switch (FeFrame::check(recvBuf, recvLen, code)) {
     case FeFrame::Check::BadLength:
         qDebug("LModule::lSetInterface: m_RecvLen error %d\n", int(recvLen));
-        return BadLength;
+        return ModuleResult::OutOfRange;
     case FeFrame::Check::WrongCode:
         std::printf("LModule::RFInterface: Parameter error %02X %02X\n", recvBuf[2], code);
-        return WrongCode;
+        return ModuleResult::WrongCode;
     case FeFrame::Check::Ok:
         break;
     }
 
     if (command != FeFrame::QueryCommand)
-        return 1;
+        return ModuleResult::Done;
 
     qDebug("%s %02X %02X %02X %02X\n",
         (QByteArray(dialect.module) + "::lQueryGetParameterValue").constData(), recvBuf[3],

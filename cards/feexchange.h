@@ -2,6 +2,7 @@
 #define FEEXCHANGE_H
 
 #include "cards/feframe.h"
+#include "cards/moduleresult.h"
 #include "serial/uartagent.h"
 
 // One command/reply exchange of the 10-byte frame families (JQ and VN): build
@@ -17,8 +18,6 @@ public:
         bool logsRequest; // log the frame before sending
         bool statusOnStdout; // failed status: printf, else qCritical
     };
-
-    enum Result { ExchangeFailed = -1, BadLength = -2, WrongCode = -3 };
 
     static int run(UartAgent &uart, const Dialect &dialect, quint8 command, quint8 code,
         quint32 value, quint8 channel, quint8 (&recvBuf)[UartAgent::RecvBufSize], quint32 &recvLen);

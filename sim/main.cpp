@@ -130,7 +130,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("rfcard-sim"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.0.2"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(RFCARD_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(

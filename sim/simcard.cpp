@@ -107,14 +107,6 @@ quint32 mask(Layout layout)
     return 0;
 }
 
-quint8 feCheck(const QByteArray &f)
-{
-    quint8 x = 0;
-    for (int i = 1; i <= 7; ++i)
-        x ^= quint8(f.at(i));
-    return x;
-}
-
 QString hexByte(quint8 b)
 {
     return QStringLiteral("0x%1").arg(b, 2, 16, QLatin1Char('0'));
@@ -227,7 +219,7 @@ SimCard::Response SimCard::handleFe(const QByteArray &f)
         return r;
     }
     r.code = quint8(f.at(2));
-    if (feCheck(f) != quint8(f.at(8))) {
+    if (SimCard::feCheck(f) != quint8(f.at(8))) {
         r.note = QStringLiteral("bad check byte, no answer");
         return r;
     }
@@ -311,7 +303,7 @@ QByteArray SimCard::feReply(
     f[2] = char(code);
     writeValue(f, value, layout);
     f[7] = char(channel);
-    f[8] = char(feCheck(f));
+    f[8] = char(SimCard::feCheck(f));
     f[9] = char(FeTail);
     return f;
 }
@@ -377,4 +369,12 @@ bool SimCard::fromJson(const QJsonObject &state, QString *error)
         }
     }
     return true;
+}
+
+quint8 SimCard::feCheck(const QByteArray &frame)
+{
+    quint8 x = 0;
+    for (int i = 1; i <= 7; ++i)
+        x ^= quint8(frame.at(i));
+    return x;
 }

@@ -43,6 +43,10 @@ public:
     Family family() const { return m_Family; }
     int frameSize() const;
     static bool parseFamily(const QString &text, Family &family);
+    // The check byte of a 10-byte frame: XOR of bytes 1 to 7. Computed here
+    // again, not taken from rfcard's frame builders, so that a fault in those
+    // shows up as a frame the simulated card rejects.
+    static quint8 feCheck(const QByteArray &frame);
     static QString familyName(Family family);
 
     // Takes the next frame (or a run of bytes that cannot start one) off the

@@ -1,5 +1,7 @@
 #include "sim/simfaults.h"
 
+#include "sim/simcard.h"
+
 #include <QStringList>
 
 namespace {
@@ -18,14 +20,6 @@ const struct {
     {"garbage", SimFaults::Kind::Garbage},
     {"late", SimFaults::Kind::Late},
 };
-
-quint8 feCheck(const QByteArray &f)
-{
-    quint8 x = 0;
-    for (int i = 1; i <= 7 && i < f.size(); ++i)
-        x ^= quint8(f.at(i));
-    return x;
-}
 
 // Bytes that look like nothing the host could take for a reply: no frame
 // start, no known code.
@@ -113,7 +107,7 @@ SimFaults::Plan SimFaults::apply(quint8 code, const QByteArray &reply, bool fe, 
         if (plan.first.size() == frameSize) {
             if (fe) {
                 plan.first[2] = char(code ^ 0x01);
-                plan.first[8] = char(feCheck(plan.first));
+                plan.first[8] = char(SimCard::feCheck(plan.first));
             } else {
                 plan.first[1] = char(0xB7); // a reply code the host does not know
             }
@@ -124,7 +118,7 @@ SimFaults::Plan SimFaults::apply(quint8 code, const QByteArray &reply, bool fe, 
     case Kind::Status53:
         if (fe && plan.first.size() == frameSize) {
             plan.first[1] = char(fault->kind == Kind::Status51 ? 0x51 : 0x53);
-            plan.first[8] = char(feCheck(plan.first));
+            plan.first[8] = char(SimCard::feCheck(plan.first));
         }
         plan.note = QStringLiteral("fault status");
         break;

@@ -1,5 +1,6 @@
 #include "store/rfcardparser.h"
 
+#include "store/cardmodels.h"
 #include "store/corvanecore.h"
 #include "store/corvanemodule.h"
 
@@ -46,7 +47,7 @@ void RFCardParser::init()
     Corvane::Core *core = Corvane::Core::Instance();
     systemModule = core->invokeModule(QStringLiteral("system"));
     if (systemModule) {
-        systemModule->init(core->unicode(CardModelKeyGbk), QStringLiteral("VN2810"));
+        systemModule->init(core->unicode(CardModelKeyGbk), CardModels::Default);
         systemModule->init(core->unicode(PortKeyGbk), QStringLiteral("COM1"));
     }
 

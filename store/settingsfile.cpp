@@ -11,7 +11,6 @@
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
 #else
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -270,21 +269,6 @@ int SettingsFile::newFileMode(const QString &folder)
     return mode;
 }
 
-QStringList SettingsFile::entries(const QString &folder, const QString &prefix)
-{
-    QStringList names;
-    DIR *dir = ::opendir(native(folder).constData());
-    if (!dir)
-        return names;
-    const QByteArray start = QFile::encodeName(prefix);
-    while (const dirent *e = ::readdir(dir)) {
-        if (qstrncmp(e->d_name, start.constData(), uint(start.size())) == 0)
-            names.append(QFile::decodeName(e->d_name));
-    }
-    ::closedir(dir);
-    return names;
-}
-
 bool SettingsFile::removeEntry(const QString &path)
 {
     return ::unlink(native(path).constData()) == 0;
@@ -440,12 +424,6 @@ bool SettingsFile::linkAs(const QString &path, const QString &newPath, QString *
 int SettingsFile::newFileMode(const QString &)
 {
     return 0666;
-}
-
-QStringList SettingsFile::entries(const QString &folder, const QString &prefix)
-{
-    return QDir(folder).entryList(QStringList{prefix + QLatin1Char('*')},
-        QDir::Files | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
 }
 
 bool SettingsFile::removeEntry(const QString &path)

@@ -3,7 +3,6 @@
 
 #include <QByteArray>
 #include <QString>
-#include <QStringList>
 
 // The file operations of the settings store, made safe for a settings folder
 // that several operators share (and so may plant links, FIFOs or devices
@@ -53,8 +52,6 @@ public:
     // shared by operators, whose next run may be another member's).
     static int newFileMode(const QString &folder);
 
-    // Lists the entries of `folder` whose names start with `prefix`.
-    static QStringList entries(const QString &folder, const QString &prefix);
     // Removes a directory entry without following it (a file or a link).
     static bool removeEntry(const QString &path);
     // Whether something, of whatever kind, is at `path` (links not followed).

@@ -43,12 +43,6 @@ QList<QByteArray> PtyPeer::frames() const
     return m_Frames;
 }
 
-void PtyPeer::clearFrames()
-{
-    std::lock_guard<std::mutex> lock(m_Mutex);
-    m_Frames.clear();
-}
-
 QByteArray PtyPeer::leftover() const
 {
     std::lock_guard<std::mutex> lock(m_Mutex);

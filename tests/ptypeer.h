@@ -32,7 +32,6 @@ public:
 
     QString path() const { return m_Path; }
     QList<QByteArray> frames() const;
-    void clearFrames();
     // Bytes written to the line outside whole frames (should stay empty).
     QByteArray leftover() const;
     // Waits until n frames were seen (or the time is up).

@@ -63,3 +63,8 @@ void ToolRun::writeSettings(const QByteArray &content) const
     f.open(QIODevice::WriteOnly | QIODevice::Truncate);
     f.write(content);
 }
+
+QStringList words(const QString &text)
+{
+    return text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}

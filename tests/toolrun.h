@@ -36,4 +36,7 @@ private:
     QTemporaryDir m_Dir;
 };
 
+// A command line split at blanks: words("--card vn2810 --ch 1").
+QStringList words(const QString &text);
+
 #endif // TOOLRUN_H

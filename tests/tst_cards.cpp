@@ -3,7 +3,7 @@
 // reports back, and the lines it logs.
 
 #include "app/cmdagent.h"
-#include "app/protocolmodules.h"
+#include "cards/protocolmodules.h"
 #include "capture.h"
 #include "cards/jq/jqcardfour.h"
 #include "cards/jq/jqcardtwo.h"
@@ -211,6 +211,8 @@ private slots:
             {klrFrame(0xA4, 25, 1), klrFrame(0xA5, 0, 1)}, true);
         cardRow<T>("gain 10 mode 1", [](T &c) { return c.SetGain(1, 10, 1); },
             {klrFrame(0xA4, 30, 1), klrFrame(0xA5, 5, 1)}, true);
+        cardRow<T>("gain 14 mode 1: RF 30 and IF 1", [](T &c) { return c.SetGain(1, 14, 1); },
+            {klrFrame(0xA4, 30, 1), klrFrame(0xA5, 1, 1)}, true);
         cardRow<T>("gain 31 mode 0", [](T &c) { return c.SetGain(0, 31, 0); },
             {klrFrame(0xA5, 0, 0)}, true,
             "error: KLRCard SetRFAttenuation,freq overflow, rfAtt =  -1");

@@ -16,11 +16,6 @@ const QString Ch1 = QStringLiteral("RFCardParser ch1");
 const QString CardKey = QStringLiteral("变频卡型号");
 const QString PortKey = QStringLiteral("端口号");
 
-QStringList words(const char *text)
-{
-    return QString::fromUtf8(text).split(QLatin1Char(' '), Qt::SkipEmptyParts);
-}
-
 } // namespace
 
 class TestCli : public QObject {

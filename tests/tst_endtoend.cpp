@@ -11,11 +11,6 @@
 
 namespace {
 
-QStringList words(const QString &text)
-{
-    return text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-}
-
 QByteArray report(const QStringList &members)
 {
     QByteArray json = "{\n";

@@ -1,6 +1,7 @@
 #include "cards/jq/jqframe.h"
 #include "cards/klr/klrframe.h"
 #include "cards/vn/vnframe.h"
+#include "ptypeer.h"
 
 #include <QtTest>
 
@@ -11,12 +12,9 @@ QByteArray bytes(const quint8 *data, int size)
     return QByteArray(reinterpret_cast<const char *>(data), size);
 }
 
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
-}
-
 } // namespace
+
+using CardReply::hex;
 
 class TestFrames : public QObject {
     Q_OBJECT

@@ -25,11 +25,6 @@ namespace {
 
 const QString NoPort = QStringLiteral("/nonexistent/rfcard-reliability");
 
-QStringList words(const QString &text)
-{
-    return text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-}
-
 QString channel(int ch)
 {
     return QStringLiteral("RFCardParser ch%1").arg(ch + 1);

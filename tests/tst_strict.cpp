@@ -13,11 +13,6 @@ namespace {
 const QString Strict = QStringLiteral("rfcard-strict");
 const QString NoPort = QStringLiteral("/nonexistent/rfcard-strict");
 
-QStringList words(const QString &text)
-{
-    return text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-}
-
 struct Outcome {
     ToolRun::Result result;
     QByteArray trace;

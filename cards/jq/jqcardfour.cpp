@@ -1,6 +1,6 @@
 #include "cards/jq/jqcardfour.h"
 
-#include "app/protocolmodules.h"
+#include "cards/protocolmodules.h"
 #include "cards/cardlog.h"
 #include "cards/jq/jqflmodule.h"
 

@@ -2,6 +2,7 @@
 
 #include "cards/feexchange.h"
 #include "cards/jq/jqframe.h"
+#include "cards/moduleresult.h"
 
 #include <QDebug>
 
@@ -17,7 +18,6 @@ const FeExchange::Dialect JQDialect = {
     /*statusOnStdout=*/false,
 };
 
-constexpr int ValueOutOfRange = -2;
 
 } // namespace
 
@@ -52,7 +52,7 @@ int JQFLModule::setBounded(const char *operation, quint8 code, int value, int ma
     const bool refused = maximum == 1 ? quint32(value) > 1u : value > maximum;
     if (refused) {
         std::printf("error: %s param val overflow\n", operation);
-        return ValueOutOfRange;
+        return ModuleResult::OutOfRange;
     }
     return setValue(code, value, channel);
 }
@@ -61,7 +61,7 @@ int JQFLModule::lSetFreq(int value, int channel)
 {
     if (value < 95000 || value > 2150000) {
         qDebug() << "error: lSetFreq param val overflow";
-        return ValueOutOfRange;
+        return ModuleResult::OutOfRange;
     }
     return setValue(JQFrame::Freq, value, channel);
 }
@@ -69,7 +69,7 @@ int JQFLModule::lSetFreq(int value, int channel)
 int JQFLModule::lSetWorkMode(int value, int channel)
 {
     if (value != 0 && value != 1)
-        return ValueOutOfRange;
+        return ModuleResult::OutOfRange;
     return setValue(JQFrame::WorkMode, value, channel);
 }
 

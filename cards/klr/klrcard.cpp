@@ -1,6 +1,6 @@
 #include "cards/klr/klrcard.h"
 
-#include "app/protocolmodules.h"
+#include "cards/protocolmodules.h"
 #include "cards/cardlog.h"
 #include "cards/klr/klrlmodule.h"
 

@@ -1,13 +1,13 @@
 #include "cards/klr/klrlmodule.h"
 
 #include "cards/klr/klrframe.h"
+#include "cards/moduleresult.h"
 
 #include <QByteArray>
 #include <QDebug>
 #include <QThread>
 
 namespace {
-constexpr int ValueOutOfRange = -2;
 constexpr unsigned long SetSettleMs = 100; // the card takes a set command this long
 } // namespace
 
@@ -44,11 +44,11 @@ int KLRLModule::lSetInterface(quint8 command, quint8 code, int value, int channe
     if (ret != UartAgent::Success) {
         qDebug() << "KLRLModule::lSetInterface"
                  << "Ret error:" << ret;
-        return -1;
+        return ModuleResult::ExchangeFailed;
     }
     if (m_RecvLen != KLRFrame::Size) {
         qDebug("LModule::lSetInterface: m_RecvLen error %d\n", int(m_RecvLen));
-        return ValueOutOfRange;
+        return ModuleResult::OutOfRange;
     }
     qDebug("%s %02X %02X %02X %02X\n", "KLRLModule::lQueryGetParameterValue", m_RecvBuf[3],
         m_RecvBuf[4], m_RecvBuf[5], m_RecvBuf[6]);
@@ -59,7 +59,7 @@ int KLRLModule::lSetFreq(int freq, int channel)
 {
     if (quint32(freq) - 20000u > 5980000u) {
         qDebug() << "error: lSetFreq param val overflow";
-        return ValueOutOfRange;
+        return ModuleResult::OutOfRange;
     }
     return lSetInterface(SetCommand, KLRFrame::SetFreq, freq, channel);
 }
@@ -70,7 +70,7 @@ int KLRLModule::lSetWorkMode(int mode, int channel)
         qDebug() << "error:"
                  << "KLRLModule::lSetWorkMode"
                  << "param val overflow";
-        return ValueOutOfRange;
+        return ModuleResult::OutOfRange;
     }
     return lSetInterface(SetCommand, KLRFrame::SetWorkMode, mode, channel);
 }
@@ -91,7 +91,7 @@ int KLRLModule::lSetIFBand(int band, int channel)
         qDebug() << "error:"
                  << "KLRLModule::lSetIFBand"
                  << "param val overflow";
-        return ValueOutOfRange;
+        return ModuleResult::OutOfRange;
     }
     return lSetInterface(SetCommand, KLRFrame::SetIFBand, band, channel);
 }

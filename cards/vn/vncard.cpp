@@ -1,6 +1,6 @@
 #include "cards/vn/vncard.h"
 
-#include "app/protocolmodules.h"
+#include "cards/protocolmodules.h"
 #include "cards/cardlog.h"
 #include "cards/vn/vnlmodule.h"
 

@@ -1,6 +1,7 @@
 #include "cards/vn/vnlmodule.h"
 
 #include "cards/feexchange.h"
+#include "cards/moduleresult.h"
 #include "cards/vn/vnframe.h"
 
 #include <QDebug>
@@ -17,7 +18,6 @@ const FeExchange::Dialect VNDialect = {
     /*statusOnStdout=*/true,
 };
 
-constexpr int ValueOutOfRange = -2;
 
 } // namespace
 
@@ -50,7 +50,7 @@ int VNLModule::lSetFreq(int freq, int channel)
     // One unsigned comparison covers both ends, negative values included.
     if (quint32(freq) - 20000u > 3580000u) {
         std::printf("error: lSetFreq param val overflow\n");
-        return ValueOutOfRange;
+        return ModuleResult::OutOfRange;
     }
     return setValue(VNFrame::Freq, freq, channel);
 }
@@ -65,7 +65,7 @@ int VNLModule::lSetIFOutputSelect(int select, int channel)
 {
     if (quint32(select) > 1u) {
         std::printf("error: %s param val overflow\n", "VNLModule::lSetIFOutputSelect");
-        return ValueOutOfRange;
+        return ModuleResult::OutOfRange;
     }
     qDebug() << "11111111111 lSetIFOutputSelect val = " << select;
     return setValue(VNFrame::IFOutputSelect, select, channel);
