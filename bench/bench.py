@@ -1,6 +1,9 @@
-"""Times rfcard runs against rfcard-sim and compares them with two floors:
-the serial line's (every byte at 115200 baud 8N1 plus the protocol's pauses)
-and the start-up of a bare Qt program."""
+"""Times rfcard runs against rfcard-sim and compares them with the serial
+line's floor (every byte at 115200 baud 8N1 plus the protocol's pauses), the
+start-up of a bare Qt program, and a reference program that does only the work
+every run must do (bench/minimal.cpp) with the same serial exchanges. Then
+times read-back runs through the ser2net/socat chain (tests/chain.sh) and
+behind a USB serial adapter's latency timer (rfcard-sim --latency)."""
 
 import argparse
 import os
@@ -13,6 +16,9 @@ import time
 
 BYTE_S = 10 / 115200          # one byte on the wire, 8N1
 KLR_SET_PAUSE_S = 0.100       # the KLR620 is given 100 ms after each set command
+TIME_TARGET = 1.10            # at most this many times the reference's wall time
+MEM_TARGET = 1.10             # and peak memory
+LATENCIES_MS = (1, 16)        # USB adapter latency timers measured
 
 MODELS = [
     # model, family, set run ({g} is the gain), read-back run
@@ -51,6 +57,23 @@ def measure(argv, cwd):
     return wall_of(argv, cwd), peak_of(argv, cwd)
 
 
+def exchanges_of(trace_lines, family):
+    """The serial exchanges of one run, from the simulator's trace, as the
+    reference program takes them: request hex, reply length, pause (ms)."""
+    found = []
+    for line in trace_lines:
+        m = TRACE.match(line)
+        if not m:
+            continue
+        data = m.group(2).replace(" ", "")
+        if m.group(1) == "rx":
+            is_set = family == "klr" and (m.group(3) or "").startswith("set ")
+            found.append([data, 0, int(KLR_SET_PAUSE_S * 1000) if is_set else 0])
+        elif found:
+            found[-1][1] += len(data) // 2
+    return [f"{d}:{n}:{p}" for d, n, p in found]
+
+
 def floor_of(trace_lines, family):
     """The line's floor for the frames of one run, from the simulator's trace."""
     seconds = 0.0
@@ -65,16 +88,45 @@ def floor_of(trace_lines, family):
 
 
 class Sim:
-    def __init__(self, sim, family):
-        self.proc = subprocess.Popen([sim, "--family", family, "--baud-timing", "--trace"],
-                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    def __init__(self, sim, family, extra=(), trace=True):
+        argv = [sim, "--family", family, "--baud-timing", *extra] + (["--trace"] if trace else [])
+        self.proc = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                     text=True)
         self.device = self.proc.stdout.readline().strip()
         os.set_blocking(self.proc.stderr.fileno(), False)
 
     def take_trace(self):
         time.sleep(0.05)
-        out = self.proc.stderr.read() or ""
-        return out.splitlines()
+        chunks = []
+        while True:
+            try:
+                chunk = os.read(self.proc.stderr.fileno(), 65536)
+            except BlockingIOError:
+                break
+            if not chunk:
+                break
+            chunks.append(chunk)
+        return b"".join(chunks).decode(errors="replace").splitlines()
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait()
+
+
+class Chain:
+    """A simulator's device behind ser2net, reached through a socat
+    pseudo-terminal (tests/chain.sh), as a card on another host."""
+
+    def __init__(self, script, work, device, chardelay=True):
+        os.makedirs(work, exist_ok=True)
+        self.device = os.path.join(work, "tty")
+        env = dict(os.environ)
+        if not chardelay:
+            env["CHAIN_CHARDELAY"] = "false"
+        self.proc = subprocess.Popen(["bash", script, work, device, self.device],
+                                     stdout=subprocess.PIPE, text=True, env=env)
+        if self.proc.stdout.readline().strip() != "ready":
+            raise SystemExit("the ser2net/socat chain did not start")
 
     def stop(self):
         self.proc.terminate()
@@ -93,55 +145,134 @@ def main():
     ap.add_argument("--tool", required=True)
     ap.add_argument("--sim", required=True)
     ap.add_argument("--bare", required=True)
+    ap.add_argument("--minimal", required=True)
+    ap.add_argument("--chain", required=True)
     args = ap.parse_args()
 
     work = tempfile.mkdtemp(prefix="rfcard-bench-")
     tool = os.path.join(work, "rfcard")
     shutil.copy(args.tool, tool)
+    ref_settings = os.path.join(work, "reference.json")
 
     bare = [measure([args.bare], work) for _ in range(args.runs)]
     bare_wall, bare_lo, bare_hi = summary([w for w, _ in bare])
     bare_rss = statistics.median([m for _, m in bare])
     print(f"bare Qt start: {bare_wall * 1000:.1f} ms (p25 {bare_lo * 1000:.1f}, p75 {bare_hi * 1000:.1f}), "
           f"peak memory {bare_rss} KiB, {args.runs} runs")
+    print("min: bench/minimal.cpp with the run's options and serial exchanges, same simulator")
     print()
     print(f"{'model':7} {'run':9} {'median ms':>9} {'p25-p75 ms':>13} {'floor ms':>8} "
-          f"{'(t-floor)/bare':>14} {'time':>4} {'peak KiB':>8} {'/bare':>6} {'mem':>4}")
+          f"{'(t-floor)/bare':>14} {'min ms':>7} {'/min':>5} {'time':>4} "
+          f"{'peak KiB':>8} {'/bare':>6} {'min KiB':>7} {'/min':>5} {'mem':>4}")
 
     all_met = True
+    queries = {}  # per model: the read-back's exchanges
     for model, family, set_args, read_args in MODELS:
         sim = Sim(os.path.abspath(args.sim), family)
         try:
             for kind, is_set, changing in RUNS:
+                def run_args(i):
+                    return (set_args.format(g=12 + (i % 2 if changing else 0)) if is_set
+                            else read_args).split()
+
                 def argv(i):
-                    run = set_args.format(g=12 + (i % 2 if changing else 0)) if is_set else read_args
-                    return [tool, "--com", sim.device] + run.split()
-                wall_of(argv(1), work)       # warm-up, and the port is stored
-                floors, walls, rss = [], [], []
+                    return [tool, "--com", sim.device] + run_args(i)
+
                 sim.take_trace()
+                wall_of(argv(1), work)       # warm-up, and the port is stored
+                exchanges = exchanges_of(sim.take_trace(), family)
+                if not os.path.exists(ref_settings):
+                    shutil.copy(os.path.join(work, "rfcard.json"), ref_settings)
+
+                def ref_argv(i):
+                    return ([args.minimal, "--settings", ref_settings, "--com", sim.device]
+                            + run_args(i) + [a for e in exchanges for a in ("--exchange", e)])
+                wall_of(ref_argv(1), work)
+                if len(exchanges_of(sim.take_trace(), family)) != len(exchanges):
+                    raise SystemExit(f"{model} {kind}: the reference made other exchanges")
+                floors, walls, rss, ref_walls, ref_rss = [], [], [], [], []
                 for i in range(args.runs):
                     walls.append(wall_of(argv(i), work))
                     floors.append(floor_of(sim.take_trace(), family))
+                    ref_walls.append(wall_of(ref_argv(i), work))
                     rss.append(peak_of(argv(i + 1), work))
+                    ref_rss.append(peak_of(ref_argv(i + 1), work))
                     sim.take_trace()
                 med, lo, hi = summary(walls)
                 floor = statistics.median(floors)
                 peak = statistics.median(rss)
-                t_ratio = (med - floor) / bare_wall
-                m_ratio = peak / bare_rss
-                t_ok = t_ratio <= 1.5
-                m_ok = m_ratio <= 1.2
+                ref_med = statistics.median(ref_walls)
+                ref_peak = statistics.median(ref_rss)
+                # Each rfcard run is paired with the reference run that follows
+                # it: the median of the pairs' ratios is what the machine's other
+                # work, which changes from second to second, disturbs least.
+                t_ratio = statistics.median(w / r for w, r in zip(walls, ref_walls))
+                m_ratio = peak / ref_peak
+                t_ok = t_ratio <= TIME_TARGET
+                m_ok = m_ratio <= MEM_TARGET
                 all_met = all_met and t_ok and m_ok
+                if not is_set:
+                    queries[model] = len(exchanges)
                 print(f"{model:7} {kind:9} {med * 1000:9.1f} {lo * 1000:6.1f}-{hi * 1000:6.1f} "
-                      f"{floor * 1000:8.1f} {t_ratio:14.2f} {'met' if t_ok else 'MISS':>4} "
-                      f"{peak:8.0f} {m_ratio:6.2f} {'met' if m_ok else 'MISS':>4}")
+                      f"{floor * 1000:8.1f} {(med - floor) / bare_wall:14.2f} "
+                      f"{ref_med * 1000:7.1f} {t_ratio:5.2f} {'met' if t_ok else 'MISS':>4} "
+                      f"{peak:8.0f} {peak / bare_rss:6.2f} {ref_peak:7.0f} {m_ratio:5.2f} "
+                      f"{'met' if m_ok else 'MISS':>4}")
         finally:
             sim.stop()
     print()
-    print("targets: wall time <= floor + 1.5 x bare Qt start; peak memory <= 1.2 x bare Qt")
+    print(f"targets: wall time and peak memory <= {TIME_TARGET:.2f} x the reference's (min); "
+          "time ratio: median of run-by-run ratios")
     print("all targets met" if all_met else "some targets missed")
-    shutil.rmtree(work, ignore_errors=True)
 
+    # Read-back runs elsewhere than on a local line: through the chain of
+    # "Cards on another host" (ser2net as configured there, and with
+    # chardelay off), and behind a USB adapter's latency timer. Every line
+    # has a simulator of its own and the runs go round them in turn, so that
+    # whatever else the machine does weighs on all columns alike.
+    print()
+    heads = ["local", "ser2net+socat", "chardelay: false"]
+    heads += [f"USB {ms} ms" for ms in LATENCIES_MS]
+    print(f"read-back, median ms (p25-p75) and beyond local, {args.runs} runs round the lines")
+    print(f"{'model':7} {'queries':>7} {heads[0]:>19}" + "".join(f"{h:>19} {'+ms':>5}"
+                                                          for h in heads[1:]))
+
+    def cell(walls):
+        med, lo, hi = summary(walls)
+        return f"{med * 1000:7.1f} ({lo * 1000:5.1f}-{hi * 1000:5.1f})"
+
+    for model, family, _, read_args in MODELS:
+        sim_bin = os.path.abspath(args.sim)
+        sims, chains = [], []
+        try:
+            sims.append(Sim(sim_bin, family, trace=False))
+            devices = [sims[0].device]
+            for chardelay in (True, False):
+                sims.append(Sim(sim_bin, family, trace=False))
+                chains.append(Chain(args.chain, os.path.join(work, f"chain-{family}-{chardelay}"),
+                                    sims[-1].device, chardelay))
+                devices.append(chains[-1].device)
+            for ms in LATENCIES_MS:
+                sims.append(Sim(sim_bin, family, ("--latency", str(ms)), trace=False))
+                devices.append(sims[-1].device)
+            argvs = [[tool, "--card", model.lower(), "--com", d] + read_args.split()
+                     for d in devices]
+            for argv in argvs:
+                wall_of(argv, work)     # warm-up
+            walls = [[] for _ in argvs]
+            for _ in range(args.runs):
+                for k, argv in enumerate(argvs):
+                    walls[k].append(wall_of(argv, work))
+        finally:
+            for chain in chains:
+                chain.stop()
+            for sim in sims:
+                sim.stop()
+        local = statistics.median(walls[0])
+        print(f"{model:7} {queries[model]:7} {cell(walls[0]):>19}"
+              + "".join(f"{cell(w):>19} {(statistics.median(w) - local) * 1000:5.1f}"
+                        for w in walls[1:]))
+    shutil.rmtree(work, ignore_errors=True)
 
 if __name__ == "__main__":
     main()

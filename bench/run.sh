@@ -1,13 +1,25 @@
 #!/usr/bin/env bash
 # Measures rfcard against the simulator, per model: a full set run and a
 # full read-back run, wall time and peak memory over RUNS runs (default 15),
-# beside the floor of the serial line (--baud-timing) and the start-up of a
-# bare Qt program built here.
-#   bench/run.sh [RUNS]
+# beside the floor of the serial line (--baud-timing), the start-up of a bare
+# Qt program and a reference program that does only the work every such run
+# must do (bench/minimal.cpp), both built here. Then the read-back through the
+# ser2net/socat chain of "Cards on another host" and behind a USB serial
+# adapter's latency timer (rfcard-sim --latency).
+#   bench/run.sh [RUNS]      (BUILD_DIR: the build to measure, default build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh python3 pkg-config time
-[ -x build/rfcard ] && [ -x build/rfcard-sim ] || bash scripts/build.sh >/dev/null
-mkdir -p build/bench
-g++ -O2 -fPIC -o build/bench/bareqt bench/bareqt.cpp $(pkg-config --cflags --libs Qt5Core)
-python3 bench/bench.py --runs "${1:-15}" --tool "$PWD/build/rfcard" --sim "$PWD/build/rfcard-sim" --bare "$PWD/build/bench/bareqt"
+build=${BUILD_DIR:-build}
+bash scripts/deps.sh python3 pkg-config time ser2net socat
+if [ ! -x "$build/rfcard" ] || [ ! -x "$build/rfcard-sim" ]; then
+    BUILD_DIR=$build bash scripts/build.sh >/dev/null
+fi
+mkdir -p "$build/bench"
+# shellcheck disable=SC2046 # pkg-config prints one flag per word
+g++ -O2 -fPIC -o "$build/bench/bareqt" bench/bareqt.cpp $(pkg-config --cflags --libs Qt5Core)
+# shellcheck disable=SC2046
+g++ -O2 -fPIC -o "$build/bench/minimal" bench/minimal.cpp \
+    $(pkg-config --cflags --libs Qt5Core Qt5SerialPort)
+python3 bench/bench.py --runs "${1:-15}" --tool "$PWD/$build/rfcard" \
+    --sim "$PWD/$build/rfcard-sim" --bare "$PWD/$build/bench/bareqt" \
+    --minimal "$PWD/$build/bench/minimal" --chain "$PWD/tests/chain.sh"

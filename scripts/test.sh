@@ -2,7 +2,8 @@
 # Installs what is missing, builds from scratch and runs every test:
 #   1. the test suite on the default build (Qt 5), the settings torture,
 #      the shared install tried by two operators, and rfcard on Linux's own
-#      8250 serial driver in a QEMU virtual machine;
+#      8250 serial driver in a QEMU virtual machine, rfcard on cards behind
+#      ser2net and socat, and the tool's sources syntax-checked for Windows;
 #   2. the test suite built with AddressSanitizer and UBSan (clang), then
 #      every fuzz target over its corpus and for a short run of new inputs;
 #   3. the test suite on a Qt 6 build.
@@ -29,6 +30,12 @@ bash tests/sharedinstall.sh build-test
 
 stage "serial driver test in a VM (QEMU, 8250)"
 bash tests/vm/run.sh build-test
+
+stage "cards on another host (ser2net and socat on loopback)"
+bash tests/remote.sh build-test
+
+stage "Windows compile check (MinGW-w64, syntax only)"
+bash scripts/wincheck.sh
 
 stage "sanitizer build (ASan, UBSan) and tests"
 rm -rf build-asan

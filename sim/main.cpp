@@ -166,6 +166,10 @@ int main(int argc, char *argv[])
         {QStringLiteral("split-pause"),
             QStringLiteral("Pause between the parts of a split answer."), QStringLiteral("MS"),
             QStringLiteral("100")},
+        {QStringLiteral("latency"),
+            QStringLiteral("Hold every answer until the next tick of a USB serial adapter's "
+                           "latency timer of this period (16 on many adapters, 0: none)."),
+            QStringLiteral("MS"), QStringLiteral("0")},
         {QStringLiteral("unplug-after"),
             QStringLiteral("Vanish (close the device) after this many requests."),
             QStringLiteral("N"), QStringLiteral("0")},
@@ -196,6 +200,9 @@ int main(int argc, char *argv[])
     options.baudTiming = parser.isSet(QStringLiteral("baud-timing"));
     options.delayMs = number(parser, QStringLiteral("delay"));
     options.splitPauseMs = number(parser, QStringLiteral("split-pause"));
+    options.latencyMs = number(parser, QStringLiteral("latency"));
+    if (options.latencyMs < 0 || options.latencyMs > 255)
+        fail(QStringLiteral("--latency must be 0 to 255 ms, got %1").arg(options.latencyMs));
     options.unplugAfter = number(parser, QStringLiteral("unplug-after"));
     options.statePath = parser.value(QStringLiteral("state"));
     SimServer server(card, faults, options);

@@ -23,6 +23,7 @@ SimServer::SimServer(SimCard &card, const SimFaults &faults, const Options &opti
     , m_Faults(faults)
     , m_Options(options)
 {
+    m_Clock.start();
 }
 
 int SimServer::serve(SimLine &line, const std::atomic<bool> &stop)
@@ -59,8 +60,7 @@ void SimServer::handleFrame(SimLine &line, const QByteArray &frame)
 {
     // Delays count from the request's arrival, so the card's own work and
     // the trace do not add to the time a real line would take.
-    QElapsedTimer arrival;
-    arrival.start();
+    const qint64 arrivalUs = m_Clock.nsecsElapsed() / 1000;
     const SimCard::Response r = m_Card.handle(frame);
     trace("rx", frame, r.note);
     if (r.changed && !m_Options.statePath.isEmpty()) {
@@ -81,11 +81,11 @@ void SimServer::handleFrame(SimLine &line, const QByteArray &frame)
     qint64 delay = qint64(m_Options.delayMs + plan.delayMs) * 1000;
     if (m_Options.baudTiming)
         delay += WireNanos * (frame.size() + plan.first.size() + plan.second.size()) / 1000;
-    pause(delay - arrival.nsecsElapsed() / 1000);
+    waitUntil(arrivalUs + delay);
     line.write(plan.first);
     trace("tx", plan.first, plan.note);
     if (!plan.second.isEmpty()) {
-        pause(qint64(m_Options.splitPauseMs) * 1000);
+        waitUntil(m_Clock.nsecsElapsed() / 1000 + qint64(m_Options.splitPauseMs) * 1000);
         line.write(plan.second);
         trace("tx", plan.second, plan.note);
     }
@@ -95,6 +95,20 @@ void SimServer::pause(qint64 microseconds) const
 {
     if (microseconds > 0)
         QThread::usleep(ulong(microseconds));
+}
+
+void SimServer::waitUntil(qint64 dueUs) const
+{
+    // A USB serial adapter passes what it has received on to the host only
+    // when its latency timer runs out (or its buffer fills, which a reply of
+    // ten bytes never does). The timer runs all the time, also while the
+    // line is idle, so a reply that is complete on the wire waits for the
+    // next tick.
+    if (m_Options.latencyMs > 0) {
+        const qint64 period = qint64(m_Options.latencyMs) * 1000;
+        dueUs = (dueUs + period - 1) / period * period;
+    }
+    pause(dueUs - m_Clock.nsecsElapsed() / 1000);
 }
 
 void SimServer::trace(const char *direction, const QByteArray &bytes, const QString &note) const

@@ -4,6 +4,7 @@
 #include "sim/simcard.h"
 #include "sim/simfaults.h"
 
+#include <QElapsedTimer>
 #include <QString>
 
 #include <atomic>
@@ -21,6 +22,9 @@ public:
         // Pause between the two parts of a split answer: well over the 50 ms of
         // quiet after which rfcard takes a reply as complete.
         int splitPauseMs = 100;
+        // A USB serial adapter's latency timer: every reply is held until the
+        // next tick of a free-running timer of this period (0: no adapter).
+        int latencyMs = 0;
         int unplugAfter = 0; // requests after which the line goes away (0: never)
         QString statePath;
     };
@@ -38,10 +42,14 @@ private:
     void handleFrame(SimLine &line, const QByteArray &frame);
     void trace(const char *direction, const QByteArray &bytes, const QString &note) const;
     void pause(qint64 microseconds) const;
+    // Waits until `dueUs` on the server's clock or, with a latency timer,
+    // until its first tick from then on.
+    void waitUntil(qint64 dueUs) const;
 
     SimCard &m_Card;
     const SimFaults &m_Faults;
     Options m_Options;
+    QElapsedTimer m_Clock; // since the adapter was plugged in: its timer's phase
 };
 
 #endif // SIMSERVER_H

@@ -62,7 +62,7 @@ check "rfcard --ch 1 freq --g" ""
 check "rfcard --help --v" "--version"
 
 sim_options="--family --link --port --state --fault --trace --baud-timing --delay --late-ms
---split-pause --unplug-after --temp --power --type --warning --help --version"
+--split-pause --latency --unplug-after --temp --power --type --warning --help --version"
 check "rfcard-sim ''" "$sim_options"
 check "rfcard-sim --family ''" "jq vn klr"
 check "rfcard-sim --family vn --fault ''" \

@@ -99,64 +99,6 @@ private slots:
         QVERIFY(tool.hasSettings());
     }
 
-    // The exact bytes of one set run per family.
-    void setRunFrames()
-    {
-        ToolRun tool;
-        Run r = runAgainst(tool, QStringLiteral("--family vn"),
-            {words("--card vn2810 --ch 1 --freq 1000 --gain 20 --outfreq 70")});
-        QCOMPARE(SimProcess::requests(r.trace),
-            QStringList({"fe 03 02 0f 42 40 00 01 0d fa", "fe 03 05 32 00 00 00 01 35 fa",
-                "fe 03 0c 00 00 00 00 01 0e fa"}));
-        r = runAgainst(tool, QStringLiteral("--family klr"),
-            {words("--card klr620 --ch 1 --freq 1500 --gain 10 --workmode 0 --band 3")});
-        QCOMPARE(SimProcess::requests(r.trace),
-            QStringList({"7b a2 01 00 16 e3 60 7d", "7b a3 01 00 00 00 00 7d",
-                "7b a4 01 00 00 00 14 7d", "7b a5 01 00 00 00 00 7d", "7b a6 01 00 00 00 03 7d"}));
-        r = runAgainst(tool, QStringLiteral("--family jq"),
-            {words(
-                "--card jq5140 --ch 0 --freq 1000 --gain 20 --workmode 0 --ref 1 --outfreq 70")});
-        QCOMPARE(SimProcess::requests(r.trace),
-            QStringList({"fe 03 07 00 00 00 00 00 04 fa", "fe 03 02 0f 42 40 00 00 0c fa",
-                "fe 03 08 14 00 00 00 00 1f fa", "fe 03 0b 01 00 00 00 00 09 fa",
-                "fe 03 0c 00 00 00 00 00 0f fa"}));
-    }
-
-    // Set, then read back: the report is what was set, through the tool's own
-    // conversions, in the model's keys.
-    // clang-format off
-    void roundTrips_data()
-    {
-        QTest::addColumn<QString>("sim");
-        QTest::addColumn<QString>("set");
-        QTest::addColumn<QString>("read");
-        QTest::addColumn<QStringList>("members");
-        QTest::newRow("vn2810") << "--family vn --temp 25.3 --type 2" << "--card vn2810 --ch 1 --freq 1500 --gain 12.5 --outfreq 21.4" << "--part 1 --gch 1"
-            << QStringList{ R"("ch": "1")", R"("freq": "1500.000")", R"("gain": "12.5")", R"("hardch": "2")", R"("outfreq": "1")", R"("temp": "25.3")" };
-        QTest::newRow("jq5140 mode 0") << "--family jq --temp 25 --power -10.5" << "--card jq5140 --ch 2 --freq 1500 --gain 20.5 --workmode 0 --ref 1 --outfreq 140" << "--part 1 --gch 2"
-            << QStringList{ R"("ch": "2")", R"("freq": "1500.000")", R"("gain": "20.5")", R"("outfreq": "1")", R"("power": "-10")", R"("ref": "1")", R"("temp": "25")", R"("workmode": "0")" };
-        QTest::newRow("jq5140 mode 1") << "--family jq --temp 31.7" << "--card jq5140 --ch 0 --gain 20 --workmode 1" << "--part 1"
-            << QStringList{ R"("ch": "0")", R"("freq": "1000.000")", R"("gain": "20")", R"("outfreq": "0")", R"("power": "0")", R"("ref": "0")", R"("temp": "31.7")", R"("workmode": "1")" };
-        QTest::newRow("jq5120") << "--family jq" << "--card jq5120 --ch 1 --freq 2150 --gain 20.5 --ref 1 --band 1" << "--part 1 --gch 1"
-            << QStringList{ R"("band": "1")", R"("freq": "2150.000")", R"("gain": "20.5")", R"("ref": "1")" };
-        QTest::newRow("klr620 mode 0") << "--family klr --warning 4" << "--card klr620 --ch 1 --freq 20 --gain 12 --workmode 0 --band 3" << "--part 1 --gch 1"
-            << QStringList{ R"("band": "3")", R"("ch": "1")", R"("freq": "20.000")", R"("gain": "12")", R"("warning": "4")", R"("workmode": "0")" };
-        QTest::newRow("klr620 mode 1") << "--family klr" << "--card klr620 --ch 2 --gain 10 --workmode 1 --band 2" << "--part 1 --gch 2"
-            << QStringList{ R"("band": "2")", R"("ch": "2")", R"("freq": "1000.000")", R"("gain": "10")", R"("warning": "0")", R"("workmode": "1")" };
-    }
-    // clang-format on
-    void roundTrips()
-    {
-        QFETCH(QString, sim);
-        QFETCH(QString, set);
-        QFETCH(QString, read);
-        QFETCH(QStringList, members);
-        ToolRun tool;
-        const Run r = runAgainst(tool, sim, {words(set), words(read)});
-        QCOMPARE(r.result.status, 0);
-        QCOMPARE(r.result.out, report(members));
-    }
-
     void storedGainTextIsNotRounded()
     {
         // "gain2" typed into the file as 25.5 is a text that is not a whole

@@ -1,9 +1,12 @@
 // The simulated card on its own: what it accepts as a request, what it
-// refuses to answer, and how the faults bend an answer.
+// refuses to answer, how the faults bend an answer, and the USB adapter it
+// can play.
 
 #include "ptypeer.h"
 #include "sim/simcard.h"
 #include "sim/simfaults.h"
+#include "simprocess.h"
+#include "toolrun.h"
 
 #include <QtTest>
 
@@ -110,6 +113,31 @@ private slots:
         for (const char *text : {"noreply", "short:", "short:300", "split:2:3", ""})
             QVERIFY2(!faults.add(QString::fromLatin1(text), &error), text);
         QVERIFY(faults.isEmpty());
+    }
+
+    // --latency plays an adapter whose timer passes replies on only at its
+    // ticks: a query asked after one reply came is answered at a later tick,
+    // so the replies of a read-back leave at least about a period apart
+    // (without it, 2 ms apart). 10 ms are allowed for a late wake-up.
+    void latencyHoldsEveryReplyToTheNextTick()
+    {
+        SimProcess sim(words(QStringLiteral("--family vn --latency 40")));
+        ToolRun tool;
+        tool.run(QStringList{QStringLiteral("--com"), sim.device()}
+            + words(QStringLiteral("--card vn2810 --part 1")));
+        QList<int> sent; // milliseconds of the day
+        for (const QByteArray &line : sim.stop().split('\n')) {
+            if (line.contains(" tx ")) {
+                const QTime at = QTime::fromString(
+                    QString::fromLatin1(line.left(12)), QStringLiteral("HH:mm:ss.zzz"));
+                sent.append(at.msecsSinceStartOfDay());
+            }
+        }
+        QCOMPARE(sent.size(), 5);
+        for (int i = 1; i < sent.size(); ++i) {
+            const int apart = (sent.at(i) - sent.at(i - 1) + 86400000) % 86400000;
+            QVERIFY2(apart >= 30, qPrintable(QStringLiteral("reply %1: %2 ms").arg(i).arg(apart)));
+        }
     }
 };
 

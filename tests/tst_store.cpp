@@ -134,36 +134,6 @@ private slots:
         QCOMPARE(system->val(QStringLiteral("port")), QStringLiteral("COM1"));
     }
 
-    // clang-format off
-    void missingOrDamagedFileGivesDefaults_data()
-    {
-        QTest::addColumn<QByteArray>("content");
-        QTest::newRow("missing") << QByteArray();
-        QTest::newRow("empty") << QByteArray("");
-        QTest::newRow("not json") << QByteArray("freq=1000");
-        QTest::newRow("truncated") << QByteArray(R"({"defaults b": {"k": "x")");
-        QTest::newRow("array") << QByteArray("[1,2,3]");
-        QTest::newRow("wrong types") << QByteArray(R"({"defaults b": {"k": 5}})");
-        QTest::newRow("module not object") << QByteArray(R"({"defaults b": "k"})");
-    }
-    // clang-format on
-    void missingOrDamagedFileGivesDefaults()
-    {
-        QFETCH(QByteArray, content);
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("rfcard.json"));
-        if (!content.isNull())
-            write(path, content);
-        Core::Instance()->init(path);
-        static Module *module = nullptr;
-        if (!module) {
-            module = new Module(QStringLiteral("defaults b"));
-            module->init(QStringLiteral("k"), QStringLiteral("default"));
-            Core::Instance()->registerModule(module);
-        }
-        QCOMPARE(module->val(QStringLiteral("k")), QStringLiteral("default"));
-    }
-
     void moduleNamesAreUnique()
     {
         auto *first = new Module(QStringLiteral("twice"));
