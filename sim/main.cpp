@@ -124,15 +124,18 @@ bool claimLink(const QString &link, const QString &device, QString *error)
     return false;
 }
 
-} // namespace
+// Everything the command line sets: the card, its faults and how the server
+// plays it.
+struct Setup {
+    SimCard::Family family = SimCard::Family::VN;
+    SimFaults faults;
+    SimServer::Options options;
+    QString port; // empty: a pseudo-terminal of its own
+    QString link;
+};
 
-int main(int argc, char *argv[])
+void addOptions(QCommandLineParser &parser)
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("rfcard-sim"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(RFCARD_VERSION));
-
-    QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Plays an RF frequency-conversion card on a pseudo-terminal for rfcard.\n"
                        "Prints the device to give to rfcard --com as its first line of output."));
@@ -179,23 +182,21 @@ int main(int argc, char *argv[])
         {QStringLiteral("type"), QStringLiteral("Card type value (vn)."), QStringLiteral("N")},
         {QStringLiteral("warning"), QStringLiteral("Warning status (klr)."), QStringLiteral("N")},
     });
-    parser.process(app);
+}
 
-    SimCard::Family family;
-    if (!SimCard::parseFamily(parser.value(QStringLiteral("family")), family))
+Setup setupFrom(const QCommandLineParser &parser)
+{
+    Setup setup;
+    if (!SimCard::parseFamily(parser.value(QStringLiteral("family")), setup.family))
         fail(QStringLiteral("--family must be jq, vn or klr"));
-    SimCard card(family);
-
-    SimFaults faults;
     for (const QString &fault : parser.values(QStringLiteral("fault"))) {
         QString error;
-        if (!faults.add(fault, &error))
+        if (!setup.faults.add(fault, &error))
             fail(error);
     }
+    setup.faults.setLateMs(number(parser, QStringLiteral("late-ms")));
 
-    faults.setLateMs(number(parser, QStringLiteral("late-ms")));
-
-    SimServer::Options options;
+    SimServer::Options &options = setup.options;
     options.trace = parser.isSet(QStringLiteral("trace"));
     options.baudTiming = parser.isSet(QStringLiteral("baud-timing"));
     options.delayMs = number(parser, QStringLiteral("delay"));
@@ -205,41 +206,59 @@ int main(int argc, char *argv[])
         fail(QStringLiteral("--latency must be 0 to 255 ms, got %1").arg(options.latencyMs));
     options.unplugAfter = number(parser, QStringLiteral("unplug-after"));
     options.statePath = parser.value(QStringLiteral("state"));
-    SimServer server(card, faults, options);
-    if (!options.statePath.isEmpty()) {
+    setup.port = parser.value(QStringLiteral("port"));
+    setup.link = parser.value(QStringLiteral("link"));
+    return setup;
+}
+
+// The line the card answers on: the serial device given, or a new
+// pseudo-terminal.
+std::unique_ptr<SimLine> openLine(const QString &port)
+{
+    QString error;
+    if (!port.isEmpty()) {
+        auto serial = std::make_unique<SerialLine>(port);
+        if (!serial->open(&error))
+            fail(QStringLiteral("cannot open %1: %2").arg(port, error));
+        return serial;
+    }
+#ifndef Q_OS_WIN
+    auto pty = std::make_unique<PtyLine>();
+    if (!pty->open(&error))
+        fail(QStringLiteral("cannot create a pseudo-terminal: %1").arg(error));
+    return pty;
+#else
+    fail(QStringLiteral("no pseudo-terminals here: give --port with one end of a null-modem pair"));
+#endif
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("rfcard-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(RFCARD_VERSION));
+    QCommandLineParser parser;
+    addOptions(parser);
+    parser.process(app);
+    Setup setup = setupFrom(parser);
+
+    SimCard card(setup.family);
+    SimServer server(card, setup.faults, setup.options);
+    if (!setup.options.statePath.isEmpty()) {
         QString error;
         if (!server.loadState(&error))
-            fail(QStringLiteral("cannot use state file %1: %2").arg(options.statePath, error));
+            fail(
+                QStringLiteral("cannot use state file %1: %2").arg(setup.options.statePath, error));
     }
     applyReadOnlyValues(parser, card);
 
-    std::unique_ptr<SimLine> line;
-    QString error;
-    if (parser.isSet(QStringLiteral("port"))) {
-        auto serial = std::make_unique<SerialLine>(parser.value(QStringLiteral("port")));
-        if (!serial->open(&error))
-            fail(QStringLiteral("cannot open %1: %2")
-                     .arg(parser.value(QStringLiteral("port")), error));
-        line = std::move(serial);
-    } else {
-#ifndef Q_OS_WIN
-        auto pty = std::make_unique<PtyLine>();
-        if (!pty->open(&error))
-            fail(QStringLiteral("cannot create a pseudo-terminal: %1").arg(error));
-        line = std::move(pty);
-#else
-        fail(QStringLiteral(
-            "no pseudo-terminals here: give --port with one end of a null-modem pair"));
-#endif
-    }
-
-    const QString link = parser.value(QStringLiteral("link"));
-    const QString device = parser.isSet(QStringLiteral("port"))
-        ? systemLocation(parser.value(QStringLiteral("port")))
-        : line->deviceName();
-    if (!link.isEmpty()) {
+    const std::unique_ptr<SimLine> line = openLine(setup.port);
+    const QString device = setup.port.isEmpty() ? line->deviceName() : systemLocation(setup.port);
+    if (!setup.link.isEmpty()) {
         QString error;
-        if (!claimLink(link, device, &error))
+        if (!claimLink(setup.link, device, &error))
             fail(error);
     }
 
@@ -255,7 +274,7 @@ int main(int argc, char *argv[])
 
     server.serve(*line, stopRequested);
 
-    if (!link.isEmpty() && linksTo(link, device))
-        QFile::remove(link);
+    if (!setup.link.isEmpty() && linksTo(setup.link, device))
+        QFile::remove(setup.link);
     return 0;
 }

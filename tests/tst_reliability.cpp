@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QProcess>
 #include <QtTest>
 
@@ -207,15 +206,6 @@ private slots:
         QCOMPARE(r.status, 0);
         QVERIFY2(r.err.contains("VNLModule::lSetInterface Ret error:"), r.err.constData());
         QCOMPARE(tool.stored(channel(0), QStringLiteral("gain")), QStringLiteral("10"));
-        // The device is gone now: the next run cannot open it and says so
-        // (unless another test's pseudo-terminal took its number meanwhile).
-        const bool gone = !QFileInfo::exists(sim.device());
-        const ToolRun::Result again = tool.run(words(QStringLiteral("--part 1")));
-        QCOMPARE(again.status, 0);
-        QVERIFY(!gone
-            || again.err.contains(
-                QStringLiteral("open uart \"%1\" failed").arg(sim.device()).toUtf8()));
-        QVERIFY(again.out.contains(R"("freq": "")"));
     }
 
     void portHeldByAnotherProcess()
