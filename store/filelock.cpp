@@ -1,5 +1,7 @@
 #include "store/filelock.h"
 
+#include "store/settingsfile.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QThread>
@@ -158,7 +160,7 @@ bool FileLock::lock(const QString &path, int, int timeoutMs, QString *error)
         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         *error = QStringLiteral("cannot open the lock file \"%1\": %2")
-                     .arg(path, qt_error_string(int(GetLastError())));
+                     .arg(path, SettingsFile::systemError());
         return false;
     }
     m_Handle = h;
@@ -173,8 +175,8 @@ bool FileLock::lock(const QString &path, int, int timeoutMs, QString *error)
         if (LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
             return true;
         if (GetLastError() != ERROR_LOCK_VIOLATION) {
-            *error = QStringLiteral("cannot lock \"%1\": %2")
-                         .arg(path, qt_error_string(int(GetLastError())));
+            *error
+                = QStringLiteral("cannot lock \"%1\": %2").arg(path, SettingsFile::systemError());
             break;
         }
         if (deadline.hasExpired()) {

@@ -37,7 +37,7 @@ QByteArray native(const QString &path)
 
 QString lastError()
 {
-    return qt_error_string(errno);
+    return SettingsFile::systemError();
 }
 
 QString kindOf(mode_t mode)
@@ -280,6 +280,11 @@ bool SettingsFile::exists(const QString &path)
     return ::lstat(native(path).constData(), &st) == 0 || errno != ENOENT;
 }
 
+QString SettingsFile::systemError()
+{
+    return qt_error_string(errno);
+}
+
 qint64 SettingsFile::modifiedAt(const QString &path)
 {
     struct stat st;
@@ -299,7 +304,7 @@ std::wstring wide(const QString &path)
 
 QString lastError()
 {
-    return qt_error_string(int(GetLastError()));
+    return SettingsFile::systemError();
 }
 
 bool writeNewFileWin(const QString &path, const QByteArray &bytes, QString *error)
@@ -434,6 +439,19 @@ bool SettingsFile::removeEntry(const QString &path)
 bool SettingsFile::exists(const QString &path)
 {
     return GetFileAttributesW(wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+QString SettingsFile::systemError()
+{
+    const DWORD code = GetLastError();
+    wchar_t *text = nullptr;
+    const DWORD n = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
+    const QString message = n > 0 ? QString::fromWCharArray(text, int(n)).trimmed()
+                                  : QStringLiteral("error %1").arg(code);
+    LocalFree(text);
+    return message;
 }
 
 qint64 SettingsFile::modifiedAt(const QString &path)

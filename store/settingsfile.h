@@ -56,6 +56,9 @@ public:
     static bool removeEntry(const QString &path);
     // Whether something, of whatever kind, is at `path` (links not followed).
     static bool exists(const QString &path);
+    // Why the last system call failed, in the system's own words (errno, or
+    // GetLastError on Windows, whose codes Qt's errno table would misread).
+    static QString systemError();
     // Nanoseconds since the epoch of the last change, -1 when not there.
     static qint64 modifiedAt(const QString &path);
 };
