@@ -176,61 +176,6 @@ private slots:
         QVERIFY(r.result.out.contains(R"("gain": "30.0")"));
     }
 
-    // Trouble made by the simulated card, and how the tool reports it.
-    // clang-format off
-    void faults_data()
-    {
-        QTest::addColumn<QString>("sim");
-        QTest::addColumn<QString>("args");
-        QTest::addColumn<QStringList>("members");
-        QTest::addColumn<QString>("stdoutLine");
-        QTest::addColumn<QString>("stderrLine");
-        QTest::newRow("vn wrong code on freq") << "--family vn --fault wrong-code:2" << "--card vn2810 --part 1"
-            << QStringList{ R"("ch": "0")", R"("freq": "")", R"("gain": "0.0")", R"("hardch": "1")", R"("outfreq": "0")", R"("temp": "25")" }
-            << "LModule::RFInterface: Parameter error 03 02\n" << "error: VNCard GetFreq Query failed, val =   -3";
-        QTest::newRow("vn status 53 still read") << "--family vn --fault status53:12" << "--card vn2810 --part 1"
-            << QStringList{ R"("ch": "0")", R"("freq": "1000.000")", R"("gain": "0.0")", R"("hardch": "1")", R"("outfreq": "0")", R"("temp": "25")" }
-            << "error, uart replay failed code=53\n" << "";
-        QTest::newRow("vn short gain") << "--family vn --fault short:5" << "--card vn2810 --part 1"
-            << QStringList{ R"("ch": "0")", R"("freq": "1000.000")", R"("gain": "46.0")", R"("hardch": "1")", R"("outfreq": "0")", R"("temp": "25")" }
-            << "" << "LModule::lSetInterface: m_RecvLen error 9";
-        // The last read, so that the tail of the split answer spoils no other.
-        QTest::newRow("jq split output select") << "--family jq --fault split:12" << "--card jq5140 --part 1"
-            << QStringList{ R"("ch": "0")", R"("freq": "1000.000")", R"("gain": "0")", R"("outfreq": "")", R"("power": "0")", R"("ref": "0")", R"("temp": "25")", R"("workmode": "0")" }
-            << "" << "LModule::lSetInterface: m_RecvLen error 5";
-        QTest::newRow("jq status 51 logged") << "--family jq --fault status51:7" << "--card jq5140 --part 1"
-            << QStringList{ R"("ch": "0")", R"("freq": "1000.000")", R"("gain": "0")", R"("outfreq": "0")", R"("power": "0")", R"("ref": "0")", R"("temp": "25")", R"("workmode": "0")" }
-            << "" << "error, uart replay failed code=%02x\n 81";
-        QTest::newRow("jq long on work mode") << "--family jq --fault long:7" << "--card jq5140 --part 1"
-            << QStringList{ R"("ch": "0")", R"("freq": "1000.000")", R"("gain": "")", R"("outfreq": "0")", R"("power": "0")", R"("ref": "0")", R"("temp": "25")", R"("workmode": "")" }
-            << "" << "LModule::lSetInterface: m_RecvLen error 11";
-        QTest::newRow("jq5120 garbage") << "--family jq --fault garbage" << "--card jq5120 --part 1"
-            << QStringList{ R"("band": "")", R"("freq": "")", R"("gain": "")", R"("ref": "")" }
-            << "LModule::RFInterface: Parameter error" << "error: JQCardTwo GetRFAttenuation Query failed, val =   -3";
-        QTest::newRow("klr short everywhere") << "--family klr --fault short" << "--card klr620 --part 1 --gch 3"
-            << QStringList{ R"("band": "")", R"("ch": "3")", R"("freq": "")", R"("gain": "")", R"("warning": "")", R"("workmode": "")" }
-            << "" << "LModule::lSetInterface: m_RecvLen error 7";
-        QTest::newRow("klr unknown reply code") << "--family klr --fault wrong-code:0xa7" << "--card klr620 --part 1"
-            << QStringList{ R"("band": "2")", R"("ch": "0")", R"("freq": "0.000")", R"("gain": "0")", R"("warning": "0")", R"("workmode": "0")" }
-            << "" << "";
-    }
-    // clang-format on
-    void faults()
-    {
-        QFETCH(QString, sim);
-        QFETCH(QString, args);
-        QFETCH(QStringList, members);
-        QFETCH(QString, stdoutLine);
-        QFETCH(QString, stderrLine);
-        ToolRun tool;
-        const Run r = runAgainst(tool, sim, {words(args)});
-        QCOMPARE(r.result.status, 0);
-        QVERIFY2(r.result.out.endsWith(report(members)), r.result.out.constData());
-        QVERIFY2(r.result.out.startsWith(stdoutLine.toUtf8()), r.result.out.constData());
-        QVERIFY2(r.result.err.contains(stderrLine.toUtf8()), r.result.err.constData());
-        QVERIFY(tool.hasSettings());
-    }
-
     // The time-outs, kept together: each silent query costs a second.
     void silentCard()
     {

@@ -153,18 +153,6 @@ private slots:
         QCOMPARE(Core::Instance()->unicode("COM1"), QStringLiteral("COM1"));
     }
 
-    void failedSaveIsReported()
-    {
-        Core::Instance()->init(QStringLiteral("/nonexistent-rfcard-dir/rfcard.json"));
-        StdoutCapture err(2);
-        QVERIFY(!Core::Instance()->saveConfig(false));
-        const QByteArray text = err.text();
-        QVERIFY2(text.contains("warning: cannot save settings to "
-                               "\"/nonexistent-rfcard-dir/rfcard.json\"")
-                && text.contains("No such file or directory"),
-            text.constData());
-    }
-
     // A file that cannot be understood is reported when it is loaded, and kept
     // as rfcard.json.bad when the save replaces it.
     // clang-format off
