@@ -171,22 +171,29 @@ int CmdAgent::dispatch()
 {
     qDebug() << "cmd ======= " << parser.optionNames();
 
+    const int part = parser.value(partOption()).toInt();
+
     // No parameter of any card needs a long text; one would only swell the
-    // settings file towards the size a load refuses. Refused before anything
-    // is merged, so nothing of the run is stored.
-    for (const QString &name : parser.optionNames()) {
-        for (const QString &value : parser.values(name)) {
-            if (value.size() > MaxValueLength) {
-                std::fprintf(stderr, "error: --%s must be at most %d characters, got %d\n",
-                    name.toLocal8Bit().constData(), MaxValueLength, int(value.size()));
-                return 1;
-            }
+    // settings file towards the size a load refuses. Only what this run
+    // stores counts (the last of a repeated option): card and port in every
+    // run, the channel's parameters in a set run. Refused before anything is
+    // merged, so nothing of the run is stored.
+    QList<QCommandLineOption> stored{cardOption(), comOption()};
+    if (part == 0)
+        stored += {freqOption(), gainOption(), outFreqOption(), bandOption(), refOption(),
+            workModeOption(), gainModeOption(), upFreqOption(), upGainOption()};
+    for (const QCommandLineOption &option : qAsConst(stored)) {
+        const QString value = parser.value(option);
+        if (parser.isSet(option) && value.size() > MaxValueLength) {
+            std::fprintf(stderr, "error: --%s must be at most %d characters, got %d\n",
+                option.names().constFirst().toLocal8Bit().constData(), MaxValueLength,
+                int(value.size()));
+            return 1;
         }
     }
 
     const QString cardName = mergeCard();
     const QString portName = mergeCom();
-    const int part = parser.value(partOption()).toInt();
 
     if (part == 0) {
         const QString chText = parser.value(chOption());

@@ -8,9 +8,9 @@ class VNLModule;
 class KLRLModule;
 
 // The protocol modules live for the whole process, one per card driver, each
-// with its own serial port; the drivers reach theirs through these. Start-up
-// defines them (app/protocolmodules.cpp), before main in this order, and they
-// are released after it in the reverse order, closing the port a run opened.
+// with its own serial port; the drivers reach theirs through these. They are
+// made before main in this order (cards/protocolmodules.cpp) and released
+// after it in the reverse order, closing the port a run opened.
 extern std::shared_ptr<JQFLModule> jqFourModule;
 extern std::shared_ptr<JQFLModule> jqTwoModule;
 extern std::shared_ptr<VNLModule> vnModule;

@@ -5,6 +5,7 @@
 // serial line.
 
 #include "app/cmdagent.h"
+#include "store/corvanecore.h"
 #include "store/corvanemodule.h"
 #include "store/rfcardparser.h"
 
@@ -29,12 +30,15 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     qInstallMessageHandler(quiet);
     app = new QCoreApplication(*argc, *argv);
     workDir = new QTemporaryDir;
-    QDir::setCurrent(workDir->path());
-    QFile settings(QStringLiteral("rfcard.json"));
+    const QString path = QDir(workDir->path()).filePath(QStringLiteral("rfcard.json"));
+    QFile settings(path);
     settings.open(QIODevice::WriteOnly);
     settings.write(R"({"system": {"端口号": "/nonexistent/rfcard-fuzz-port"}})");
     settings.close();
     RFCardParser::instance()->init();
+    // The settings of this run are the scratch file, not any beside the
+    // fuzzer's executable.
+    Corvane::Core::Instance()->init(path);
     CmdAgent::instance()->init();
     return 0;
 }

@@ -27,14 +27,13 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     qInstallMessageHandler(quiet);
     workDir = new QTemporaryDir;
-    QDir::setCurrent(workDir->path());
     RFCardParser::instance()->init();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QString name = QStringLiteral("rfcard.json");
+    const QString name = QDir(workDir->path()).filePath(QStringLiteral("rfcard.json"));
     QFile::remove(name + QStringLiteral(".bad"));
     {
         QFile file(name);

@@ -1,18 +1,23 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds from scratch and runs every test:
 #   1. the test suite on the default build (Qt 5), the settings torture,
-#      the shared install tried by two operators, and rfcard on Linux's own
-#      8250 serial driver in a QEMU virtual machine, rfcard on cards behind
-#      ser2net and socat, and the tool's sources syntax-checked for Windows;
-#   2. the test suite built with AddressSanitizer and UBSan (clang), then
+#      the shared install tried by two operators, rfcard on Linux's own 8250
+#      serial driver in a QEMU virtual machine, rfcard on cards behind
+#      ser2net and socat, and lintian on the .deb;
+#   2. the Windows build (a cached Qt for Windows, built from sources the
+#      first time) and its programs under Wine;
+#   3. the test suite built with AddressSanitizer and UBSan (clang), then
 #      every fuzz target over its corpus and for a short run of new inputs;
-#   3. the test suite on a Qt 6 build.
+#   4. the test suite on a Qt 6 build.
+# Run as root on a machine you can spare: it installs packages and the .deb,
+# adds users for a while, and mounts a small tmpfs in its work folder.
 # FUZZ_SECONDS sets the length of each fuzz run (default 10).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # llvm brings llvm-symbolizer: leak reports need symbols for the suppressions to match.
 # jq: README examples pipe to it, and the README test runs them.
-bash scripts/deps.sh clang libclang-rt-14-dev llvm qt6-base-dev qt6-serialport-dev qt6-5compat-dev jq
+bash scripts/deps.sh clang libclang-rt-14-dev llvm qt6-base-dev qt6-serialport-dev qt6-5compat-dev jq \
+  lintian
 
 stage() { echo; echo "=== $* ($(date +%T))"; }
 export LSAN_OPTIONS="suppressions=$(pwd)/fuzz/lsan.supp:print_suppressions=0"
@@ -34,8 +39,13 @@ bash tests/vm/run.sh build-test
 stage "cards on another host (ser2net and socat on loopback)"
 bash tests/remote.sh build-test
 
-stage "Windows compile check (MinGW-w64, syntax only)"
-bash scripts/wincheck.sh
+stage "the .deb by Debian's rules (lintian)"
+(cd build-test && cpack -G DEB >/dev/null)
+lintian --fail-on error,warning build-test/rfcard_*.deb
+
+stage "Windows build (MinGW-w64, static Qt) and its programs under Wine"
+bash scripts/windows.sh build-win
+bash tests/wine.sh build-test build-win
 
 stage "sanitizer build (ASan, UBSan) and tests"
 rm -rf build-asan

@@ -1,5 +1,6 @@
 #include "serial/portname.h"
 
+#ifndef Q_OS_WIN
 namespace {
 
 // "com" in any case followed by one or more digits. Checked by hand: a
@@ -16,6 +17,7 @@ bool isComN(const QString &name)
 }
 
 } // namespace
+#endif
 
 QString PortName::normalized(const QString &typed)
 {

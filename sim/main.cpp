@@ -154,9 +154,10 @@ void addOptions(QCommandLineParser &parser)
             QStringLiteral("Keep the card's settings in this JSON file between runs."),
             QStringLiteral("FILE")},
         {QStringLiteral("fault"),
-            QStringLiteral("Misbehave: no-reply, short, long, wrong-code, status51, status53, "
-                           "split, garbage or late; with :CODE only for that parameter code. "
-                           "Repeatable; the first that matches applies."),
+            QStringLiteral("Misbehave: no-reply, short, long, wrong-code, status51, status53 "
+                           "(jq, vn), split, garbage, late or keep-old (set commands that change "
+                           "nothing); with :CODE only for that parameter code. Repeatable; the "
+                           "first that matches applies."),
             QStringLiteral("KIND[:CODE]")},
         {QStringLiteral("trace"),
             QStringLiteral("Print every frame received and sent on standard error.")},
@@ -189,9 +190,10 @@ Setup setupFrom(const QCommandLineParser &parser)
     Setup setup;
     if (!SimCard::parseFamily(parser.value(QStringLiteral("family")), setup.family))
         fail(QStringLiteral("--family must be jq, vn or klr"));
+    const SimCard card(setup.family);
     for (const QString &fault : parser.values(QStringLiteral("fault"))) {
         QString error;
-        if (!setup.faults.add(fault, &error))
+        if (!setup.faults.add(fault, SimCard::familyName(setup.family), card.codes(), &error))
             fail(error);
     }
     setup.faults.setLateMs(number(parser, QStringLiteral("late-ms")));

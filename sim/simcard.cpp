@@ -206,12 +206,30 @@ quint32 &SimCard::slot(const Param &p, int channel)
     return m_State[QString::fromLatin1(p.name)][p.cardWide ? 0 : channel];
 }
 
-SimCard::Response SimCard::handle(const QByteArray &frame)
+SimCard::Response SimCard::handle(const QByteArray &frame, bool keepOld)
 {
-    return m_Family == Family::KLR ? handleKlr(frame) : handleFe(frame);
+    return m_Family == Family::KLR ? handleKlr(frame, keepOld) : handleFe(frame, keepOld);
 }
 
-SimCard::Response SimCard::handleFe(const QByteArray &f)
+quint8 SimCard::codeOf(const QByteArray &frame) const
+{
+    const int at = m_Family == Family::KLR ? 1 : 2;
+    return frame.size() > at ? quint8(frame.at(at)) : 0;
+}
+
+QList<quint8> SimCard::codes() const
+{
+    QList<quint8> codes;
+    for (const Param &p : m_Params) {
+        for (quint8 code : {p.setCode, p.queryCode}) {
+            if (code != 0 && !codes.contains(code))
+                codes << code;
+        }
+    }
+    return codes;
+}
+
+SimCard::Response SimCard::handleFe(const QByteArray &f, bool keepOld)
 {
     Response r;
     if (f.size() != 10 || quint8(f.at(0)) != FeHeader || quint8(f.at(9)) != FeTail) {
@@ -249,15 +267,20 @@ SimCard::Response SimCard::handleFe(const QByteArray &f)
         r.note = QStringLiteral("get %1 ch%2 = %3").arg(QLatin1String(p->name)).arg(channel).arg(v);
     } else {
         const quint32 nv = readValue(f, p->layout);
-        r.changed = nv != v;
-        v = nv;
-        r.note = QStringLiteral("set %1 ch%2 = %3").arg(QLatin1String(p->name)).arg(channel).arg(v);
+        r.note
+            = QStringLiteral("set %1 ch%2 = %3").arg(QLatin1String(p->name)).arg(channel).arg(nv);
+        if (keepOld) {
+            r.note += QStringLiteral(", fault keep-old: still %1").arg(v);
+        } else {
+            r.changed = nv != v;
+            v = nv;
+        }
     }
     r.reply = feReply(0, r.code, r.query ? v : readValue(f, p->layout), channel, p->layout);
     return r;
 }
 
-SimCard::Response SimCard::handleKlr(const QByteArray &f)
+SimCard::Response SimCard::handleKlr(const QByteArray &f, bool keepOld)
 {
     Response r;
     if (f.size() != 8 || quint8(f.at(0)) != KlrStart || quint8(f.at(7)) != KlrEnd) {
@@ -282,10 +305,14 @@ SimCard::Response SimCard::handleKlr(const QByteArray &f)
         // Set commands are applied and never acknowledged.
         quint32 &v = slot(*set, channel);
         const quint32 nv = readValue(f, set->layout);
-        r.changed = nv != v;
-        v = nv;
         r.note
-            = QStringLiteral("set %1 ch%2 = %3").arg(QLatin1String(set->name)).arg(channel).arg(v);
+            = QStringLiteral("set %1 ch%2 = %3").arg(QLatin1String(set->name)).arg(channel).arg(nv);
+        if (keepOld) {
+            r.note += QStringLiteral(", fault keep-old: frame dropped, still %1").arg(v);
+        } else {
+            r.changed = nv != v;
+            v = nv;
+        }
         return r;
     }
     const quint32 v = slot(*query, channel);

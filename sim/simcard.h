@@ -52,7 +52,13 @@ public:
     // Takes the next frame (or a run of bytes that cannot start one) off the
     // front of the buffer; returns false when more bytes are needed.
     bool takeFrame(QByteArray &buffer, QByteArray &frame, bool &garbage) const;
-    Response handle(const QByteArray &frame);
+    // With `keepOld`, a set command is answered as usual but the value is
+    // not taken (a card that did not apply it).
+    Response handle(const QByteArray &frame, bool keepOld = false);
+    // The parameter code a frame carries, whatever it is.
+    quint8 codeOf(const QByteArray &frame) const;
+    // Every set and query code of this family.
+    QList<quint8> codes() const;
 
     // Read-only values an operator sets before the run.
     void setEverywhere(const char *name, quint32 value);
@@ -64,8 +70,8 @@ public:
 private:
     const Param *findBySet(quint8 code) const;
     const Param *findByQuery(quint8 code) const;
-    Response handleFe(const QByteArray &frame);
-    Response handleKlr(const QByteArray &frame);
+    Response handleFe(const QByteArray &frame, bool keepOld);
+    Response handleKlr(const QByteArray &frame, bool keepOld);
     QByteArray feReply(
         quint8 status, quint8 code, quint32 value, quint8 channel, Layout layout) const;
     QByteArray klrReply(quint8 code, quint32 value, quint8 channel, Layout layout) const;

@@ -19,6 +19,7 @@ const struct {
     {"split", SimFaults::Kind::Split},
     {"garbage", SimFaults::Kind::Garbage},
     {"late", SimFaults::Kind::Late},
+    {"keep-old", SimFaults::Kind::KeepOld},
 };
 
 // Bytes that look like nothing the host could take for a reply: no frame
@@ -48,7 +49,8 @@ QStringList SimFaults::kindNames()
     return names;
 }
 
-bool SimFaults::add(const QString &text, QString *error)
+bool SimFaults::add(
+    const QString &text, const QString &family, const QList<quint8> &codes, QString *error)
 {
     const QStringList parts = text.split(QLatin1Char(':'));
     Fault fault{Kind::NoReply, -1};
@@ -64,16 +66,34 @@ bool SimFaults::add(const QString &text, QString *error)
                      .arg(text, kindNames().join(QStringLiteral(", ")));
         return false;
     }
+    if (family == QLatin1String("klr")
+        && (fault.kind == Kind::Status51 || fault.kind == Kind::Status53)) {
+        *error = QStringLiteral("fault \"%1\": KLR620 replies have no status byte").arg(text);
+        return false;
+    }
     if (parts.size() == 2) {
         bool ok = false;
         fault.code = parts.at(1).toInt(&ok, 0); // 128, 0x80
-        if (!ok || fault.code < 0 || fault.code > 255) {
-            *error = QStringLiteral("bad parameter code in fault \"%1\"").arg(text);
+        if (!ok || fault.code < 0 || fault.code > 255 || !codes.contains(quint8(fault.code))) {
+            QStringList names;
+            for (quint8 code : codes)
+                names << QStringLiteral("0x%1").arg(code, 2, 16, QLatin1Char('0'));
+            *error = QStringLiteral("fault \"%1\": the %2 family has the parameter codes %3")
+                         .arg(text, family, names.join(QLatin1Char(' ')));
             return false;
         }
     }
     m_Faults.append(fault);
     return true;
+}
+
+bool SimFaults::keepsOld(quint8 code) const
+{
+    for (const Fault &f : m_Faults) {
+        if (f.kind == Kind::KeepOld && (f.code < 0 || f.code == code))
+            return true;
+    }
+    return false;
 }
 
 SimFaults::Plan SimFaults::apply(quint8 code, const QByteArray &reply, bool fe, int frameSize) const
@@ -82,7 +102,7 @@ SimFaults::Plan SimFaults::apply(quint8 code, const QByteArray &reply, bool fe, 
     plan.first = reply;
     const Fault *fault = nullptr;
     for (const Fault &f : m_Faults) {
-        if (f.code < 0 || f.code == code) {
+        if (f.kind != Kind::KeepOld && (f.code < 0 || f.code == code)) {
             fault = &f;
             break;
         }
@@ -134,6 +154,8 @@ SimFaults::Plan SimFaults::apply(quint8 code, const QByteArray &reply, bool fe, 
     case Kind::Late:
         plan.delayMs = m_LateMs;
         plan.note = QStringLiteral("fault late, %1 ms").arg(m_LateMs);
+        break;
+    case Kind::KeepOld:
         break;
     }
     return plan;

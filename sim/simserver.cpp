@@ -61,7 +61,7 @@ void SimServer::handleFrame(SimLine &line, const QByteArray &frame)
     // Delays count from the request's arrival, so the card's own work and
     // the trace do not add to the time a real line would take.
     const qint64 arrivalUs = m_Clock.nsecsElapsed() / 1000;
-    const SimCard::Response r = m_Card.handle(frame);
+    const SimCard::Response r = m_Card.handle(frame, m_Faults.keepsOld(m_Card.codeOf(frame)));
     trace("rx", frame, r.note);
     if (r.changed && !m_Options.statePath.isEmpty()) {
         QString error;

@@ -2,8 +2,10 @@
 
 #include "store/corvanemodule.h"
 #include "store/filelock.h"
+#include "store/programfolder.h"
 #include "store/settingsfile.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QTextCodec>
@@ -52,6 +54,66 @@ QJsonObject usable(const QJsonObject &root)
         clean.insert(m.key(), module);
     }
     return clean;
+}
+
+// How many member names the file's text gives the top-level object and the
+// module objects in it. JSON allows a name twice, and the parser keeps only
+// one of the two; more names in the text than in the parsed object mean that
+// settings were dropped. The text is valid JSON (it parsed).
+void countNames(const QByteArray &json, int *modules, int *keys)
+{
+    QByteArray open; // the containers the scan is in, '{' or '['
+    bool name = false; // the next string is a member name
+    for (int i = 0; i < json.size(); ++i) {
+        switch (json.at(i)) {
+        case '"':
+            if (name) {
+                if (open == "{")
+                    ++*modules;
+                else if (open == "{{")
+                    ++*keys;
+                name = false;
+            }
+            for (++i; i < json.size() && json.at(i) != '"'; ++i) {
+                if (json.at(i) == '\\')
+                    ++i;
+            }
+            break;
+        case '{':
+            open += '{';
+            name = true;
+            break;
+        case '[':
+            open += '[';
+            name = false;
+            break;
+        case '}':
+        case ']':
+            open.chop(1);
+            name = false;
+            break;
+        case ',':
+            name = open.endsWith('{');
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+QString duplicateProblem(const QByteArray &json, const QJsonObject &root)
+{
+    int modules = 0;
+    int keys = 0;
+    countNames(json, &modules, &keys);
+    int parsedKeys = 0;
+    for (auto m = root.constBegin(); m != root.constEnd(); ++m)
+        parsedKeys += m.value().isObject() ? m.value().toObject().size() : 0;
+    if (modules > root.size())
+        return QStringLiteral("names a module more than once, and only one copy was read");
+    if (keys > parsedKeys)
+        return QStringLiteral("names a setting twice in one module, and only one was read");
+    return QString();
 }
 
 } // namespace
@@ -123,13 +185,25 @@ Core::FileContent Core::readFile() const
     // Whatever is sound in a partly damaged file is still used.
     content.root = doc.object();
     content.problem = typeProblem(content.root);
+    if (content.problem.isEmpty())
+        content.problem = duplicateProblem(file.bytes, content.root);
     content.damaged = !content.problem.isEmpty();
     return content;
 }
 
 void Core::init(const QString &fileName)
 {
-    m_Path = SettingsFile::resolve(fileName, &m_Refused);
+    // A relative name is taken in the program's folder, never in the folder
+    // the run happened to start in.
+    m_Refused.clear();
+    m_Path.clear();
+    if (QFileInfo(fileName).isAbsolute()) {
+        m_Path = SettingsFile::resolve(fileName, &m_Refused);
+    } else {
+        const QString folder = ProgramFolder::path(&m_Refused);
+        if (!folder.isEmpty())
+            m_Path = SettingsFile::resolve(QDir(folder).filePath(fileName), &m_Refused);
+    }
     m_FileRoot = QJsonObject();
     m_FileSound = false;
     if (m_Path.isEmpty()) {
@@ -205,7 +279,11 @@ bool Core::fileIsCurrent() const
 bool Core::saveConfig(bool force)
 {
     QString error;
-    if (save(force, &error))
+    QStringList notes;
+    const bool saved = save(force, &error, &notes);
+    for (const QString &note : qAsConst(notes))
+        warn(note);
+    if (saved)
         return true;
     const QString texts = unsavedTexts();
     warn(QStringLiteral("cannot save settings to \"%1\"%2: %3")
@@ -215,7 +293,7 @@ bool Core::saveConfig(bool force)
     return false;
 }
 
-bool Core::save(bool force, QString *error)
+bool Core::save(bool force, QString *error, QStringList *notes)
 {
     if (m_Path.isEmpty()) {
         *error = m_Refused.isEmpty() ? QStringLiteral("no settings file") : m_Refused;
@@ -228,9 +306,9 @@ bool Core::save(bool force, QString *error)
         return true;
 
     const QString folder = QFileInfo(m_Path).absolutePath();
-    const int newMode = SettingsFile::newFileMode(folder);
     FileLock lock;
-    if (!lock.lock(m_Path + QStringLiteral(".lock"), newMode, LockWaitMs, error))
+    if (!lock.lock(
+            m_Path + QStringLiteral(".lock"), SettingsFile::modeFor(folder), LockWaitMs, error))
         return false;
 
     const FileContent current = readFile();
@@ -247,16 +325,20 @@ bool Core::save(bool force, QString *error)
     if (current.damaged && !keepBadCopy(current, error))
         return false;
 
-    const QByteArray bytes = QJsonDocument(merged(current.root)).toJson(QJsonDocument::Indented);
+    // Indented for people to read, unless that would make a file the next
+    // load refuses: a file that loads must stay a file that saves.
+    const QJsonDocument document(merged(current.root));
+    QByteArray bytes = document.toJson(QJsonDocument::Indented);
+    if (bytes.size() > MaxFileSize)
+        bytes = document.toJson(QJsonDocument::Compact);
     if (bytes.size() > MaxFileSize) {
         *error = QStringLiteral("the settings would take %1 bytes, more than the %2 a run loads")
                      .arg(bytes.size())
                      .arg(MaxFileSize);
         return false;
     }
-    // The new file keeps the mode of the one it replaces: a save never
-    // opens the settings to more people than they were open to.
-    return SettingsFile::replace(m_Path, bytes, current.mode >= 0 ? current.mode : newMode, error);
+    return SettingsFile::replace(
+        m_Path, bytes, SettingsFile::modeFor(folder, current.mode), error, notes);
 }
 
 bool Core::keepBadCopy(const FileContent &content, QString *error) const
@@ -291,7 +373,9 @@ bool Core::keepBadCopy(const FileContent &content, QString *error) const
             *error = linkError;
             return false;
         }
-        if (!SettingsFile::createNew(name, content.bytes, content.mode, error))
+        const QString folder = QFileInfo(m_Path).absolutePath();
+        if (!SettingsFile::createNew(
+                name, content.bytes, SettingsFile::modeFor(folder, content.mode), error))
             return false;
     }
     warn(QStringLiteral("the damaged settings file was kept as \"%1\"").arg(name));

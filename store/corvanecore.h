@@ -5,6 +5,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 namespace Corvane {
 
@@ -58,7 +59,8 @@ private:
     QJsonObject merged(QJsonObject root) const;
     bool fileIsCurrent() const;
     bool keepBadCopy(const FileContent &content, QString *error) const;
-    bool save(bool force, QString *error);
+    // Notes are worth a warning whether or not the save succeeded.
+    bool save(bool force, QString *error, QStringList *notes);
     // The texts this run set, for the warning of a save that failed.
     QString unsavedTexts() const;
 

@@ -68,9 +68,21 @@ FileLock::~FileLock()
 
 #ifndef Q_OS_WIN
 
-bool FileLock::lock(const QString &path, int mode, int timeoutMs, QString *error)
+namespace {
+
+// Whether `fd` is still the file the name leads to (not replaced or removed).
+bool stillNamed(int fd, const QByteArray &name)
 {
-    unlock();
+    struct stat held;
+    struct stat named;
+    return ::fstat(fd, &held) == 0 && ::lstat(name.constData(), &named) == 0
+        && held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
+} // namespace
+
+bool FileLock::open(const QString &path, int mode, QString *error)
+{
     const QByteArray name = QFile::encodeName(path);
     // Reading is all a lock needs, so a lock file made by another operator
     // with a narrower mode still serves. O_NOFOLLOW and O_NONBLOCK: a link or
@@ -95,21 +107,42 @@ bool FileLock::lock(const QString &path, int mode, int timeoutMs, QString *error
         unlock();
         return false;
     }
+    return true;
+}
 
-    if (::flock(m_Fd, LOCK_EX | LOCK_NB) == 0)
-        return true;
-    // Taken: wait in the kernel, which hands the lock on the moment it is
-    // free, instead of asking again and again.
+bool FileLock::lock(const QString &path, int mode, int timeoutMs, QString *error)
+{
+    unlock();
+    const QByteArray name = QFile::encodeName(path);
     const QDeadlineTimer deadline(timeoutMs);
-    int result = -1;
-    {
-        const Ticker ticker;
-        do
-            result = ::flock(m_Fd, LOCK_EX);
-        while (result != 0 && errno == EINTR && !deadline.hasExpired());
+    for (;;) {
+        if (!open(path, mode, error))
+            return false;
+        int result = ::flock(m_Fd, LOCK_EX | LOCK_NB);
+        if (result != 0) {
+            // Taken: wait in the kernel, which hands the lock on the moment
+            // it is free, instead of asking again and again.
+            const Ticker ticker;
+            do
+                result = ::flock(m_Fd, LOCK_EX);
+            while (result != 0 && errno == EINTR && !deadline.hasExpired());
+        }
+        if (result != 0)
+            break;
+        // Whoever may write the folder may also remove or replace the lock
+        // file while this run waits on it; the lock then guards nothing, as
+        // the next run takes the file the name leads to now. So the lock
+        // counts only if the name still leads to the locked file.
+        if (stillNamed(m_Fd, name))
+            return true;
+        unlock();
+        if (deadline.hasExpired()) {
+            *error = QStringLiteral("the lock file \"%1\" was replaced again and again for %2 s")
+                         .arg(path)
+                         .arg(timeoutMs / 1000.0);
+            return false;
+        }
     }
-    if (result == 0)
-        return true;
     if (errno == EINTR) {
         const qint64 pid = holder(m_Fd);
         *error = QStringLiteral("\"%1\" was held by %2 for %3 s")
@@ -152,11 +185,43 @@ qint64 FileLock::holder(int fd)
 
 #else // Q_OS_WIN
 
-bool FileLock::lock(const QString &path, int, int timeoutMs, QString *error)
+namespace {
+
+std::wstring wide(const QString &path)
 {
-    unlock();
-    const HANDLE h = CreateFileW(QDir::toNativeSeparators(path).toStdWString().c_str(),
-        GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+    return QDir::toNativeSeparators(path).toStdWString();
+}
+
+bool identify(HANDLE h, BY_HANDLE_FILE_INFORMATION *info)
+{
+    return GetFileInformationByHandle(h, info) != 0;
+}
+
+// Whether `held` is still the file the name leads to (not replaced or removed).
+bool stillNamed(HANDLE held, const QString &path)
+{
+    const HANDLE named = CreateFileW(wide(path).c_str(), FILE_READ_ATTRIBUTES,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (named == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION a;
+    BY_HANDLE_FILE_INFORMATION b;
+    const bool same = identify(held, &a) && identify(named, &b)
+        && a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh
+        && a.nFileIndexLow == b.nFileIndexLow;
+    CloseHandle(named);
+    return same;
+}
+
+} // namespace
+
+bool FileLock::open(const QString &path, int, QString *error)
+{
+    // FILE_FLAG_OPEN_REPARSE_POINT opens a link put in the file's place as
+    // itself, so that it is seen and refused instead of followed.
+    const HANDLE h = CreateFileW(wide(path).c_str(), GENERIC_READ,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         *error = QStringLiteral("cannot open the lock file \"%1\": %2")
@@ -164,17 +229,29 @@ bool FileLock::lock(const QString &path, int, int timeoutMs, QString *error)
         return false;
     }
     m_Handle = h;
-    if (GetFileType(h) != FILE_TYPE_DISK) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(h) != FILE_TYPE_DISK || !identify(h, &info)
+        || (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
         *error = QStringLiteral("the lock file \"%1\" is not a regular file").arg(path);
         unlock();
         return false;
     }
+    return true;
+}
+
+bool FileLock::lock(const QString &path, int mode, int timeoutMs, QString *error)
+{
+    unlock();
     const QDeadlineTimer deadline(timeoutMs);
-    for (;;) {
+    while (open(path, mode, error)) {
         OVERLAPPED at = {};
-        if (LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
-            return true;
-        if (GetLastError() != ERROR_LOCK_VIOLATION) {
+        if (LockFileEx(HANDLE(m_Handle), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1,
+                0, &at)) {
+            // As on other systems: the lock counts only if the name still
+            // leads to the locked file.
+            if (stillNamed(HANDLE(m_Handle), path))
+                return true;
+        } else if (GetLastError() != ERROR_LOCK_VIOLATION) {
             *error
                 = QStringLiteral("cannot lock \"%1\": %2").arg(path, SettingsFile::systemError());
             break;
@@ -185,6 +262,7 @@ bool FileLock::lock(const QString &path, int, int timeoutMs, QString *error)
                          .arg(timeoutMs / 1000.0);
             break;
         }
+        unlock();
         QThread::msleep(RetryMs);
     }
     unlock();

@@ -7,7 +7,9 @@
 // operating system releases it when its holder exits or is killed, so a run
 // that dies holding it delays nobody, and whatever the file contains (empty,
 // garbage, an old process number) does not matter. The lock file must be a
-// regular file; a link, FIFO or device in its place is refused at once.
+// regular file; a link, FIFO or device in its place is refused at once. A
+// lock file removed or replaced while a run waits on it is not trusted: the
+// run takes the lock of the file the name leads to then.
 class FileLock {
 public:
     FileLock() = default;
@@ -21,6 +23,9 @@ public:
     void unlock();
 
 private:
+    // Opens (or makes) the lock file; refuses anything but a regular file.
+    bool open(const QString &path, int mode, QString *error);
+
 #ifdef Q_OS_WIN
     void *m_Handle = nullptr;
 #else

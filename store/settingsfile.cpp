@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QStringList>
 
 #include <algorithm>
@@ -21,14 +22,25 @@
 
 namespace {
 
+// A name beside `base` that nothing has yet, for a temporary file.
+QString uniqueName(const QString &base)
+{
+    for (;;) {
+        const QString name
+            = base + QLatin1Char('.') + QString::number(QRandomGenerator::global()->generate(), 36);
+        if (!SettingsFile::exists(name))
+            return name;
+    }
+}
+
+#ifndef Q_OS_WIN
+
 constexpr int MaxLinkHops = 8;
 
 QString folderOf(const QString &path)
 {
     return QFileInfo(path).absolutePath();
 }
-
-#ifndef Q_OS_WIN
 
 QByteArray native(const QString &path)
 {
@@ -157,7 +169,14 @@ QString SettingsFile::resolve(const QString &path, QString *error)
             *error = QStringLiteral("link \"%1\" cannot be read: %2").arg(current, lastError());
             return QString();
         }
-        const QString to = QFile::decodeName(QByteArray(target, int(n)));
+        const QByteArray raw(target, int(n));
+        const QString to = QFile::decodeName(raw);
+        if (QFile::encodeName(to) != raw) {
+            *error = QStringLiteral("link \"%1\" leads to a name that is not valid in this "
+                                    "system's file name encoding; not followed")
+                         .arg(current);
+            return QString();
+        }
         current = QDir::cleanPath(QDir(folderOf(current)).absoluteFilePath(to));
     }
     *error = QStringLiteral("\"%1\": too many links").arg(path);
@@ -213,12 +232,21 @@ SettingsFile::Content SettingsFile::read(const QString &path, qint64 maxSize)
     return content;
 }
 
-bool SettingsFile::replace(const QString &path, const QByteArray &bytes, int mode, QString *error)
+bool SettingsFile::replace(
+    const QString &path, const QByteArray &bytes, int mode, QString *error, QStringList *notes)
 {
-    const QString temp = path + QStringLiteral(".tmp");
+    QString temp = path + QStringLiteral(".tmp");
     // Under the lock nobody else is writing a temporary file: one that is
-    // there was left by a run that was killed.
-    ::unlink(native(temp).constData());
+    // there was left by a run that was killed. What cannot be removed
+    // (a folder, or another's entry in a sticky folder) is left alone.
+    const QByteArray fixed = native(temp);
+    struct stat st;
+    if (::unlink(fixed.constData()) != 0 && ::lstat(fixed.constData(), &st) == 0) {
+        const QString other = uniqueName(temp);
+        notes->append(QStringLiteral("\"%1\" is %2 and was left alone; saved through \"%3\"")
+                          .arg(temp, kindOf(st.st_mode), other));
+        temp = other;
+    }
     if (!writeNewFile(temp, bytes, mode, error))
         return false;
     if (::rename(native(temp).constData(), native(path).constData()) != 0) {
@@ -226,11 +254,10 @@ bool SettingsFile::replace(const QString &path, const QByteArray &bytes, int mod
         ::unlink(native(temp).constData());
         return false;
     }
-    if (!syncFolder(folderOf(path))) {
-        *error = QStringLiteral("replaced \"%1\" but cannot sync its folder: %2")
-                     .arg(path, lastError());
-        return false;
-    }
+    if (!syncFolder(folderOf(path)))
+        notes->append(QStringLiteral("saved, but the folder of \"%1\" cannot be synced, so the "
+                                     "save may not outlast a power cut: %2")
+                          .arg(path, lastError()));
     return true;
 }
 
@@ -258,13 +285,24 @@ bool SettingsFile::linkAs(const QString &path, const QString &newPath, QString *
     return true;
 }
 
-int SettingsFile::newFileMode(const QString &folder)
+int SettingsFile::modeFor(const QString &folder, int oldMode)
 {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    int mode = 0666 & ~int(mask);
+    if (oldMode < 0) {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        oldMode = 0666 & ~int(mask);
+    }
+    int mode = oldMode & 0666;
     struct stat st;
-    if (::stat(native(folder).constData(), &st) == 0 && (st.st_mode & S_IWGRP))
+    if (::stat(native(folder).constData(), &st) != 0)
+        return mode & 0660;
+    // Others reach the file only through the folder: no more for them than
+    // it gives them.
+    if (!(st.st_mode & S_IXOTH))
+        mode &= ~0007;
+    else
+        mode &= ~(((~st.st_mode) & (S_IROTH | S_IWOTH)));
+    if (st.st_mode & S_IWGRP)
         mode |= S_IRGRP | S_IWGRP;
     return mode;
 }
@@ -397,10 +435,17 @@ SettingsFile::Content SettingsFile::read(const QString &path, qint64 maxSize)
     return content;
 }
 
-bool SettingsFile::replace(const QString &path, const QByteArray &bytes, int, QString *error)
+bool SettingsFile::replace(
+    const QString &path, const QByteArray &bytes, int, QString *error, QStringList *notes)
 {
-    const QString temp = path + QStringLiteral(".tmp");
-    DeleteFileW(wide(temp).c_str());
+    QString temp = path + QStringLiteral(".tmp");
+    if (!DeleteFileW(wide(temp).c_str()) && exists(temp)) {
+        const QString other = uniqueName(temp);
+        notes->append(QStringLiteral("\"%1\" cannot be removed and was left alone; saved through "
+                                     "\"%2\"")
+                          .arg(temp, other));
+        temp = other;
+    }
     if (!writeNewFileWin(temp, bytes, error))
         return false;
     if (!MoveFileExW(wide(temp).c_str(), wide(path).c_str(),
@@ -426,9 +471,9 @@ bool SettingsFile::linkAs(const QString &path, const QString &newPath, QString *
     return true;
 }
 
-int SettingsFile::newFileMode(const QString &)
+int SettingsFile::modeFor(const QString &, int)
 {
-    return 0666;
+    return 0666; // Windows has no mode bits: the folder's ACL decides
 }
 
 bool SettingsFile::removeEntry(const QString &path)

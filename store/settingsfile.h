@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // The file operations of the settings store, made safe for a settings folder
 // that several operators share (and so may plant links, FIFOs or devices
@@ -35,8 +36,12 @@ public:
     // renamed over the old file and the folder synced. On any failure the
     // old file is left as it was, the temporary file is removed and `error`
     // says which step failed and why. Callers hold the settings lock, which
-    // is what makes the one temporary name safe.
-    static bool replace(const QString &path, const QByteArray &bytes, int mode, QString *error);
+    // is what makes the one temporary name safe. Something at that name that
+    // cannot be removed (a folder) is left alone and a name of its own is
+    // used; `notes` says so, and says when the file was replaced but the
+    // folder could not be synced.
+    static bool replace(
+        const QString &path, const QByteArray &bytes, int mode, QString *error, QStringList *notes);
 
     // Writes `bytes` to a new file `path`, which must not exist yet, and
     // syncs it to disk.
@@ -47,10 +52,14 @@ public:
     // rename, never rewritten in place, the second name keeps its content.
     static bool linkAs(const QString &path, const QString &newPath, QString *error);
 
-    // What a file that did not exist before should allow: the user's umask,
-    // plus group read and write in a folder the group may write to (a folder
-    // shared by operators, whose next run may be another member's).
-    static int newFileMode(const QString &folder);
+    // The mode a saved file gets in `folder`: that of the file it replaces
+    // (`oldMode`), or for a new file what the user's umask allows, limited to
+    // read and write bits, with nothing for others that the folder does not
+    // give them, and with group read and write in a folder the group may
+    // write to (a folder shared by operators, whose next run may be another
+    // member's). So nobody's chmod on the file can lock the group out
+    // through another's save, or give the file a set-id bit.
+    static int modeFor(const QString &folder, int oldMode = -1);
 
     // Removes a directory entry without following it (a file or a link).
     static bool removeEntry(const QString &path);

@@ -14,7 +14,10 @@ void OutputSplitter::feed(const QByteArray &bytes)
     m_Pending += bytes;
     int start = 0;
     for (int end = m_Pending.indexOf('\n'); end >= 0; end = m_Pending.indexOf('\n', start)) {
-        takeLine(m_Pending.mid(start, end - start));
+        // On Windows rfcard's lines end in CR LF; the CR is no part of them
+        // (and this program's own output gets it back from the C library).
+        const int cr = end > start && m_Pending.at(end - 1) == '\r' ? 1 : 0;
+        takeLine(m_Pending.mid(start, end - start - cr));
         start = end + 1;
     }
     m_Pending.remove(0, start);

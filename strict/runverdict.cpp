@@ -99,6 +99,10 @@ QString RunVerdict::meaning(Status status)
         return QStringLiteral("the port could not be opened");
     case UnknownModel:
         return QStringLiteral("unknown card model");
+    case NotSaved:
+        return QStringLiteral("settings not saved");
+    case Mismatch:
+        return QStringLiteral("the card does not hold what was set");
     case NotRun:
         break;
     }
@@ -117,14 +121,23 @@ void RunVerdict::addLine(const QByteArray &line)
     if (modelOf(line, "setAllParams cardname =", model)) {
         m_Run = Run::Set;
         m_Model = model;
+        m_Applied = line;
     } else if (modelOf(line, "readAllParams cardname =", model)) {
         m_Run = Run::ReadBack;
         m_Model = model;
     } else if (line.startsWith("open uart ")) {
-        if (line.endsWith(" failed"))
+        if (line.endsWith(" failed")) {
             note(m_PortFailure, line);
-        else if (line.endsWith(" sucess"))
+        } else if (line.endsWith(" sucess")) {
             m_PortOpened = true;
+            m_PortOpenedLine = line;
+        }
+    } else if (line.startsWith("ready1 =") && line.endsWith("false")) {
+        // A KLR620 set command that was never written out (the device went
+        // away): the card cannot have taken it.
+        note(m_CardFault, line);
+    } else if (line.startsWith("warning: cannot save settings")) {
+        note(m_SaveFailure, line);
     } else if (line.startsWith("error: uart send not finished")) {
         // A request that could not be written: the port never opened, or
         // the device went away after it did.
@@ -231,5 +244,40 @@ RunVerdict::Status RunVerdict::status(int exitCode, const QByteArray &report)
         if (!m_Reason.isEmpty())
             return CardFault;
     }
+    if (!m_SaveFailure.isEmpty()) {
+        m_Reason = QString::fromLocal8Bit(m_SaveFailure);
+        return NotSaved;
+    }
     return Ok;
+}
+
+namespace {
+
+// The text of the first quoted QString in one of rfcard's debug lines, as
+// qDebug() quotes it (with \" and \\ escaped).
+QString quoted(const QByteArray &line)
+{
+    const int open = line.indexOf('"');
+    const int close = line.lastIndexOf('"');
+    if (open < 0 || close <= open)
+        return QString();
+    QByteArray text;
+    for (int i = open + 1; i < close; ++i) {
+        if (line.at(i) == '\\' && i + 1 < close)
+            ++i;
+        text += line.at(i);
+    }
+    return QString::fromUtf8(text);
+}
+
+} // namespace
+
+QString RunVerdict::failedPort() const
+{
+    return m_PortFailure.startsWith("open uart ") ? quoted(m_PortFailure) : QString();
+}
+
+QString RunVerdict::openedPort() const
+{
+    return quoted(m_PortOpenedLine);
 }

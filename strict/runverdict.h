@@ -19,6 +19,8 @@ public:
         PortFailed = 4, // the serial port could not be opened
         UnknownModel = 5, // a card model rfcard has no driver for: nothing sent
         NotRun = 6, // rfcard could not be started or did not end normally
+        NotSaved = 7, // the card is set as asked, but the settings were not saved
+        Mismatch = 8, // the card answered, but does not hold what was set
     };
 
     void addLine(const QByteArray &line);
@@ -29,6 +31,15 @@ public:
     QString reason() const { return m_Reason; }
     // What a status means, in a few words.
     static QString meaning(Status status);
+    // The port rfcard could not open, as it named it ("open uart "NAME"
+    // failed"); empty when there was no such line.
+    QString failedPort() const;
+    // The card model of the run, as rfcard named it.
+    QString model() const { return QString::fromLatin1(m_Model); }
+    // rfcard's log line of the parameters a set run applied.
+    QByteArray appliedParameters() const { return m_Applied; }
+    // The port the run opened ("open uart "NAME" sucess").
+    QString openedPort() const;
 
 private:
     enum class Run { None, Set, ReadBack };
@@ -43,6 +54,9 @@ private:
     QByteArray m_PortFailure;
     QByteArray m_Refusal;
     QByteArray m_CardFault;
+    QByteArray m_SaveFailure;
+    QByteArray m_Applied;
+    QByteArray m_PortOpenedLine;
     QSet<QByteArray> m_JqSetCodes; // parameter codes of the JQ set commands sent
     QString m_Reason;
 };

@@ -1,10 +1,15 @@
 #include "strict/strictrun.h"
 
+#include "strict/argumentcheck.h"
 #include "strict/outputsplitter.h"
+#include "strict/portdiagnosis.h"
 #include "strict/runverdict.h"
+#include "strict/setcheck.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
 #include <QProcess>
 
 #include <cstdio>
@@ -122,25 +127,94 @@ QProcessEnvironment StrictRun::childEnvironment()
 
 int StrictRun::exec(const QString &program, const QStringList &arguments)
 {
-    RunVerdict verdict;
-    OutputSplitter splitter([&](const QByteArray &line, bool terminated) {
-        verdict.addLine(line);
-        writeOut(stderr, terminated ? line + '\n' : line);
-    });
-    QString error;
-    const int exitCode = runMerged(program, arguments, splitter, error);
-    splitter.finish();
+    RunVerdict::Status status = RunVerdict::Ok;
+    QString reason;
+    const ArgumentCheck check(arguments);
+    if (check.verdict() != ArgumentCheck::Run) {
+        // Refused before rfcard runs: nothing is sent and nothing stored.
+        status = check.verdict() == ArgumentCheck::Positional ? RunVerdict::Usage
+                                                              : RunVerdict::Refused;
+        reason = check.reason();
+    } else {
+        RunVerdict verdict;
+        OutputSplitter splitter([&](const QByteArray &line, bool terminated) {
+            verdict.addLine(line);
+            writeOut(stderr, terminated ? line + '\n' : line);
+        });
+        QString error;
+        const int exitCode = runMerged(program, arguments, splitter, error);
+        splitter.finish();
 
-    const RunVerdict::Status status = verdict.status(exitCode, splitter.report());
-    writeOut(stdout, splitter.report());
-    const QString reason = error.isEmpty() ? verdict.reason() : error;
-    if (status != RunVerdict::Ok && status != RunVerdict::Usage && !reason.isEmpty())
+        status = verdict.status(exitCode, splitter.report());
+        writeOut(stdout, splitter.report());
+        reason = error.isEmpty() ? verdict.reason() : error;
+        if (status == RunVerdict::Usage)
+            reason.clear(); // rfcard said it
+        if (status == RunVerdict::PortFailed)
+            reason += QStringLiteral(": ")
+                + PortDiagnosis::explain(verdict.failedPort(), QFileInfo(program).canonicalPath());
+        // The card answered every command of a set run as expected: whether
+        // it holds the values only a read-back tells.
+        if ((status == RunVerdict::Ok || status == RunVerdict::NotSaved) && check.isSetRun()
+            && qEnvironmentVariable("RFCARD_STRICT_VERIFY") != QLatin1String("0")) {
+            const Outcome outcome = verify(program, verdict, check.channel());
+            if (outcome.status != RunVerdict::Ok) {
+                status = RunVerdict::Status(outcome.status);
+                reason = outcome.reason;
+            }
+        }
+    }
+    if (status != RunVerdict::Ok && !reason.isEmpty())
         writeOut(stderr,
             QStringLiteral("rfcard-strict: exit %1, %2: %3\n")
                 .arg(int(status))
                 .arg(RunVerdict::meaning(status), reason)
                 .toLocal8Bit());
     return status;
+}
+
+StrictRun::Outcome StrictRun::verify(const QString &program, const RunVerdict &set, int channel)
+{
+    const QMap<QString, QString> expected
+        = SetCheck::expected(set.model(), SetCheck::applied(set.appliedParameters()));
+    if (expected.isEmpty())
+        return {RunVerdict::Ok, QString()};
+    QStringList arguments{QStringLiteral("--card"), set.model(), QStringLiteral("--part"),
+        QStringLiteral("1"), QStringLiteral("--gch"), QString::number(channel)};
+    if (!set.openedPort().isEmpty())
+        arguments << QStringLiteral("--com") << set.openedPort();
+
+    // The read-back's own lines are kept back: they only matter when it fails.
+    RunVerdict readBack;
+    QByteArray lines;
+    OutputSplitter splitter([&](const QByteArray &line, bool) {
+        readBack.addLine(line);
+        lines += line + '\n';
+    });
+    QString error;
+    const int exitCode = runMerged(program, arguments, splitter, error);
+    splitter.finish();
+    const RunVerdict::Status status = readBack.status(exitCode, splitter.report());
+    if (status != RunVerdict::Ok && status != RunVerdict::NotSaved) {
+        writeOut(stderr, lines);
+        return {RunVerdict::CardFault,
+            QStringLiteral("the read-back that verifies the set run failed: %1")
+                .arg(error.isEmpty() ? readBack.reason() : error)};
+    }
+    const QList<SetCheck::Difference> differences
+        = SetCheck::compare(expected, QJsonDocument::fromJson(splitter.report()).object());
+    if (differences.isEmpty())
+        return {RunVerdict::Ok, QString()};
+    QStringList keys;
+    for (const SetCheck::Difference &d : differences) {
+        writeOut(stderr,
+            QStringLiteral("rfcard-strict: %1: set %2, read %3\n")
+                .arg(d.key, d.set, d.read.isEmpty() ? QStringLiteral("nothing") : d.read)
+                .toLocal8Bit());
+        keys << d.key;
+    }
+    return {RunVerdict::Mismatch,
+        QStringLiteral("%1 on channel %2").arg(keys.join(QStringLiteral(", "))).arg(channel)};
 }
 
 int StrictRun::runMerged(

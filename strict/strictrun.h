@@ -24,6 +24,14 @@ public:
     int exec(const QString &program, const QStringList &arguments);
 
 private:
+    struct Outcome {
+        int status; // a RunVerdict::Status
+        QString reason;
+    };
+
+    // Reads the channel of a set run back with the same rfcard, card model
+    // and port, and compares what the card holds with what was set.
+    static Outcome verify(const QString &program, const class RunVerdict &set, int channel);
     // Runs the program with standard output and standard error on one
     // stream, fed to `splitter`; the exit code, or -1 when it did not start
     // or did not end normally (then `error` says why).

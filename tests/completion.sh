@@ -66,7 +66,8 @@ sim_options="--family --link --port --state --fault --trace --baud-timing --dela
 check "rfcard-sim ''" "$sim_options"
 check "rfcard-sim --family ''" "jq vn klr"
 check "rfcard-sim --family vn --fault ''" \
-    "no-reply short long wrong-code status51 status53 split garbage late"
+    "no-reply short long wrong-code status51 status53 split garbage late keep-old"
+check "rfcard-sim --family klr --fault ''" "no-reply short long wrong-code split garbage late keep-old"
 check "rfcard-sim --fault s" "short status51 status53 split"
 check "rfcard-sim --port $d/ttyA" "$d/ttyACM1"
 check "rfcard-sim --trace --t" "--trace --temp --type"

@@ -6,8 +6,12 @@
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -46,8 +50,8 @@ private slots:
                                        << "error: --ch must be 0 to 3, got \"99999999999\"";
         QTest::newRow("value too long") << (words("--card none --gain") << QString(1001, '1'))
                                         << 1 << "" << "error: --gain must be at most 1000";
-        QTest::newRow("long value, read-back") << (words("--part 1 --upfreq") << QString(1001, '1'))
-                                               << 1 << "" << "error: --upfreq must be at most";
+        QTest::newRow("long port, stored by every run") << (words("--part 2 --com") << QString(1001, 'x'))
+                                                        << 1 << "" << "error: --com must be at most";
     }
     // clang-format on
     void earlyExitsSaveNothing()
@@ -66,6 +70,30 @@ private slots:
         QVERIFY(!r.err.contains("open uart"));
         // The protocol modules are released however the process ends.
         QCOMPARE(r.err.count("~UartAgent close"), 4);
+    }
+
+    // The length limit guards the settings file: only values the run stores
+    // count, and of a repeated option only the last.
+    // clang-format off
+    void onlyStoredValuesAreLimited_data()
+    {
+        const QString longText(1001, '1');
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("gain"); // stored for channel 1 afterwards
+        QTest::newRow("read-back") << (words("--part 1 --freq") << longText) << "0";
+        QTest::newRow("read-back channel") << (words("--part 1 --gch") << longText) << "0";
+        QTest::newRow("repeated, the last counts") << (words("--gain") << longText << "--gain" << "3") << "3";
+    }
+    // clang-format on
+
+    void onlyStoredValuesAreLimited()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, gain);
+        ToolRun tool;
+        const ToolRun::Result r = tool.run(QStringList{"--card", "none", "--com", NoPort} + args);
+        QVERIFY2(r.status == 0, r.err.constData());
+        QCOMPARE(tool.stored(Ch1, QStringLiteral("gain")), gain);
     }
 
     void helpListsTheOptionsInOrder()
@@ -238,6 +266,48 @@ private slots:
             QStringLiteral("path = \"%1\"").arg(QDir(tool.dir()).canonicalPath()).toUtf8()));
         QCOMPARE(tool.stored(QStringLiteral("system"), CardKey), QStringLiteral("JQ5120"));
         QVERIFY(!QFile::exists(QDir(elsewhere.path()).filePath(QStringLiteral("rfcard.json"))));
+    }
+
+    // A program folder named in another encoding than the locale's ("caf\xe9"
+    // in a UTF-8 locale) cannot be named as a Qt path: every path made from
+    // it leads elsewhere, to the folder the run started in or to a folder
+    // whose name holds U+FFFD. The run says so and stores nothing anywhere.
+    void folderNameTheEncodingCannotHold()
+    {
+        ToolRun tool;
+        const QByteArray folder = QFile::encodeName(tool.dir()) + "/caf\xe9";
+        QCOMPARE(::mkdir(folder.constData(), 0755), 0);
+        QCOMPARE(
+            ::link(QFile::encodeName(tool.exe()).constData(), (folder + "/rfcard").constData()), 0);
+        const QString lookalike = tool.dir() + QStringLiteral("/caf\ufffd");
+        QVERIFY(QDir().mkdir(lookalike));
+        QTemporaryDir elsewhere;
+        const QString theirs = QDir(elsewhere.path()).filePath(QStringLiteral("rfcard.json"));
+        const QByteArray content = R"({"system": {"端口号": "untouched"}})";
+        QFile file(theirs);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+        file.close();
+
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(elsewhere.path());
+        p.start(QStringLiteral("/bin/sh"),
+            {QStringLiteral("-c"),
+                QStringLiteral("exec \"$1/$(printf 'caf\\351')/rfcard\" "
+                               "--part 2 --card jq5120"),
+                QStringLiteral("sh"), tool.dir()});
+        QVERIFY(p.waitForFinished(30000));
+        const QByteArray err = p.readAllStandardError();
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY2(err.contains("not valid in this system's file name encoding"), err.constData());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), content);
+        QCOMPARE(QDir(elsewhere.path()).entryList(QDir::Files).size(), 1);
+        QVERIFY(QDir(lookalike).isEmpty());
+        QCOMPARE(::access((folder + "/rfcard.json").constData(), F_OK), -1);
     }
 
     void runThatChangesNothingLeavesTheFileAlone()

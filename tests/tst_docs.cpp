@@ -1,8 +1,8 @@
-// The examples of README.md and the man pages that show what they print, run
+// The examples of README.md, docs/ and the man pages that show what they print, run
 // as written with the real rfcard, rfcard-strict and rfcard-sim on the PATH:
 // each must print exactly what the page shows.
 //
-// README marks such an example with a comment line before its code block:
+// A Markdown page marks such an example with a comment line before its code block:
 //   <!-- example: rfcard-sim ARGS -->  a terminal session: "$ " commands,
 //       each followed by what it prints (standard output and error), run
 //       against a simulator started with ARGS; /dev/pts/3 in the session
@@ -13,6 +13,7 @@
 #include "simprocess.h"
 #include "toolrun.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -73,15 +74,15 @@ QStringList linesOf(const QString &name)
     return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
 }
 
-void addReadmeExamples(QMap<QString, Example> &examples)
+void addMarkdownExamples(const QString &page, QMap<QString, Example> &examples)
 {
-    const QStringList lines = linesOf(QStringLiteral("README.md"));
+    const QStringList lines = linesOf(page);
     static const QRegularExpression marker(QStringLiteral("^ *<!-- example: (.*) -->$"));
     for (int i = 0; i < lines.size(); ++i) {
         const QRegularExpressionMatch m = marker.match(lines.at(i));
         if (!m.hasMatch())
             continue;
-        const QString name = QStringLiteral("README.md:%1").arg(i + 1);
+        const QString name = QStringLiteral("%1:%2").arg(page).arg(i + 1);
         const QString kind = m.captured(1);
         if (kind.startsWith(QLatin1String("rfcard-sim "))) {
             examples.insert(name, session(kind.mid(11), codeBlock(lines, i)));
@@ -132,10 +133,13 @@ private slots:
         QTest::addColumn<QString>("script");
         QTest::addColumn<QByteArray>("expected");
         QMap<QString, Example> examples;
-        addReadmeExamples(examples);
+        addMarkdownExamples(QStringLiteral("README.md"), examples);
+        const QDir docs(QStringLiteral(RFCARD_SOURCE_DIR "/docs"));
+        for (const QString &page : docs.entryList({QStringLiteral("*.md")}))
+            addMarkdownExamples(QStringLiteral("docs/") + page, examples);
         for (const char *page : {"rfcard.1", "rfcard-strict.1", "rfcard-sim.1"})
             addManExamples(QStringLiteral("man/") + QLatin1String(page), examples);
-        QVERIFY(examples.size() >= 14);
+        QVERIFY(examples.size() >= 7);
         for (auto it = examples.cbegin(); it != examples.cend(); ++it) {
             QTest::newRow(qPrintable(it.key()))
                 << it.value().sim << it.value().script << it.value().expected;

@@ -10,6 +10,8 @@
 
 #include <QtTest>
 
+#include <tuple>
+
 using CardReply::hex;
 
 class TestSimCard : public QObject {
@@ -99,20 +101,57 @@ private slots:
         QFETCH(QByteArray, second);
         SimFaults faults;
         QString error;
-        QVERIFY(faults.add(fault, &error));
+        QVERIFY(
+            faults.add(fault, QStringLiteral("vn"), SimCard(SimCard::Family::VN).codes(), &error));
         const SimFaults::Plan plan
             = faults.apply(2, hex("fe 00 02 0f 42 40 00 01 0e fa"), true, 10);
         QCOMPARE(plan.first.toHex(' '), first.toHex(' '));
         QCOMPARE(plan.second.toHex(' '), second.toHex(' '));
     }
 
+    // clang-format off
+    void badFaultsAreRefused_data()
+    {
+        QTest::addColumn<QString>("family");
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("unknown kind") << "vn" << "noreply";
+        QTest::newRow("empty code") << "vn" << "short:";
+        QTest::newRow("code past a byte") << "vn" << "short:300";
+        QTest::newRow("two codes") << "vn" << "split:2:3";
+        QTest::newRow("nothing") << "vn" << "";
+        QTest::newRow("a code of another family") << "vn" << "short:7";
+        QTest::newRow("klr has no status byte") << "klr" << "status51";
+        QTest::newRow("klr has no status byte, coded") << "klr" << "status53:0xa7";
+    }
+    // clang-format on
     void badFaultsAreRefused()
     {
+        QFETCH(QString, family);
+        QFETCH(QString, fault);
+        SimCard::Family f;
+        QVERIFY(SimCard::parseFamily(family, f));
         SimFaults faults;
         QString error;
-        for (const char *text : {"noreply", "short:", "short:300", "split:2:3", ""})
-            QVERIFY2(!faults.add(QString::fromLatin1(text), &error), text);
+        QVERIFY(!faults.add(fault, family, SimCard(f).codes(), &error));
+        QVERIFY(!error.isEmpty());
         QVERIFY(faults.isEmpty());
+    }
+
+    // A card with keep-old answers a set command exactly as usual (or, a
+    // KLR620, not at all) and keeps the value it had; queries are untouched.
+    void keepOldAnswersButKeeps()
+    {
+        for (const auto &c : {std::make_tuple(SimCard::Family::VN, "fe 03 02 0f 42 40 00 01 0d fa",
+                                  "fe 01 02 00 00 00 00 01 02 fa"),
+                 std::make_tuple(
+                     SimCard::Family::KLR, "7b a2 01 00 16 e3 60 7d", "7b a7 01 00 00 00 00 7d")}) {
+            SimCard card(std::get<0>(c));
+            const QByteArray before = card.handle(hex(std::get<2>(c))).reply;
+            const SimCard::Response set = card.handle(hex(std::get<1>(c)), true);
+            QVERIFY(set.valid && !set.changed);
+            QCOMPARE(set.reply, SimCard(std::get<0>(c)).handle(hex(std::get<1>(c))).reply);
+            QCOMPARE(card.handle(hex(std::get<2>(c))).reply, before);
+        }
     }
 
     // --latency plays an adapter whose timer passes replies on only at its

@@ -1,0 +1,21 @@
+/* Holds the lock a save of rfcard.exe takes, as another run in the middle of
+ * its save would: an exclusive lock on the first byte of the lock file.
+ *   holdlock.exe FILE SECONDS   (prints "held" once it holds it) */
+#include <stdio.h>
+#include <stdlib.h>
+#include <windows.h>
+
+int wmain(int argc, wchar_t **argv)
+{
+    if (argc != 3)
+        return 2;
+    HANDLE file = CreateFileW(argv[1], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    OVERLAPPED at = {0};
+    if (file == INVALID_HANDLE_VALUE || !LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at))
+        return 1;
+    printf("held\n");
+    fflush(stdout);
+    Sleep((DWORD)_wtoi(argv[2]) * 1000);
+    return 0;
+}
