@@ -2,7 +2,7 @@
 line's floor (every byte at 115200 baud 8N1 plus the protocol's pauses), the
 start-up of a bare Qt program, and a reference program that does only the work
 every run must do (bench/minimal.cpp) with the same serial exchanges. Then
-times read-back runs through the ser2net/socat chain (tests/chain.sh) and
+times read-back runs through the ser2net/socat chain (scripts/chain.sh) and
 behind a USB serial adapter's latency timer (rfcard-sim --latency)."""
 
 import argparse
@@ -115,7 +115,7 @@ class Sim:
 
 class Chain:
     """A simulator's device behind ser2net, reached through a socat
-    pseudo-terminal (tests/chain.sh), as a card on another host."""
+    pseudo-terminal (scripts/chain.sh), as a card on another host."""
 
     def __init__(self, script, work, device, chardelay=True):
         os.makedirs(work, exist_ok=True)

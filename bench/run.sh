@@ -22,4 +22,4 @@ g++ -O2 -fPIC -o "$build/bench/minimal" bench/minimal.cpp \
     $(pkg-config --cflags --libs Qt5Core Qt5SerialPort)
 python3 bench/bench.py --runs "${1:-15}" --tool "$PWD/$build/rfcard" \
     --sim "$PWD/$build/rfcard-sim" --bare "$PWD/$build/bench/bareqt" \
-    --minimal "$PWD/$build/bench/minimal" --chain "$PWD/tests/chain.sh"
+    --minimal "$PWD/$build/bench/minimal" --chain "$PWD/scripts/chain.sh"

@@ -7,7 +7,7 @@
 # Prints "ready" and one "LINK PORT" line per card once every LINK can be
 # opened, then runs until SIGTERM or SIGINT and stops ser2net and socat; ends
 # with status 1 if one of them ends first (the chain is broken).
-# Usage: tests/chain.sh WORKDIR DEVICE LINK [DEVICE LINK ...]
+# Usage: scripts/chain.sh WORKDIR DEVICE LINK [DEVICE LINK ...]
 #   WORKDIR gets ser2net.yaml, the pid file and the logs. CHAIN_CHARDELAY=false
 #   adds "chardelay: false" to every connection (the README's faster variant).
 set -euo pipefail
