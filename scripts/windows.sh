@@ -29,8 +29,9 @@ recipe=$( (cat scripts/winqt.sh; x86_64-w64-mingw32-g++-posix -dumpfullversion) 
 prefix=$cache/qt-5.15.8-${recipe:0:12}
 if [ ! -f "$prefix/lib/libQt5SerialPort.a" ]; then
   mkdir -p "$cache"
-  # Prefixes of other recipes are of no more use.
-  find "$cache" -mindepth 1 -maxdepth 1 -name 'qt-5.15.8-*' ! -path "$prefix" -exec rm -rf {} +
+  # Prefixes of other recipes, and sources a killed build left, are of no more use.
+  find "$cache" -mindepth 1 -maxdepth 1 \( -name 'qt-5.15.8-*' -o -name 'src.*' \) \
+    ! -path "$prefix" -exec rm -rf {} +
   rm -rf "$prefix"
   src=$(mktemp -d "$cache/src.XXXXXX")
   trap 'rm -rf "$src"' EXIT
@@ -51,6 +52,7 @@ if [ ! -f "$prefix/lib/libQt5SerialPort.a" ]; then
   bash scripts/winqt.sh "$src/qtbase" "$serialport" "$prefix.part" >"$cache/build.log" 2>&1 \
     || { tail -n 30 "$cache/build.log"; rm -rf "$prefix.part"; exit 1; }
   mv "$prefix.part" "$prefix"
+  rm -rf "$src"
   echo "windows: Qt built in $(($(date +%s) - start)) s"
 fi
 

@@ -1,6 +1,7 @@
 #include "store/settingsfile.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -335,6 +336,9 @@ qint64 SettingsFile::modifiedAt(const QString &path)
 
 namespace {
 
+// How long a save keeps trying to replace a file that a reader holds open.
+constexpr int ReplaceRetryMs = 2000;
+
 std::wstring wide(const QString &path)
 {
     return QDir::toNativeSeparators(path).toStdWString();
@@ -448,11 +452,22 @@ bool SettingsFile::replace(
     }
     if (!writeNewFileWin(temp, bytes, error))
         return false;
-    if (!MoveFileExW(wide(temp).c_str(), wide(path).c_str(),
-            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        *error = QStringLiteral("cannot rename \"%1\" to \"%2\": %3").arg(temp, path, lastError());
-        DeleteFileW(wide(temp).c_str());
-        return false;
+    // Windows refuses to replace a file that another process has open, and
+    // every run reads the settings without the lock when it starts: such a
+    // reader holds the file for a moment only, so the rename is tried again.
+    const QDeadlineTimer deadline(ReplaceRetryMs);
+    while (!MoveFileExW(wide(temp).c_str(), wide(path).c_str(),
+        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        const DWORD code = GetLastError();
+        if ((code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION)
+            || deadline.hasExpired()) {
+            SetLastError(code);
+            *error
+                = QStringLiteral("cannot rename \"%1\" to \"%2\": %3").arg(temp, path, lastError());
+            DeleteFileW(wide(temp).c_str());
+            return false;
+        }
+        Sleep(5);
     }
     return true;
 }

@@ -52,14 +52,16 @@ need_root() { [ "$(id -u)" -eq 0 ] || { echo "$_name: needs root" >&2; exit 2; }
 as() { local u=$1; shift; timeout 30 runuser -u "$u" -- "$@"; }
 
 # sim VAR BUILD ARGS...: starts rfcard-sim with ARGS (stderr to $work/sim-VAR.err),
-# stops it at exit, and sets VAR to the device it serves.
+# stops it at exit (or earlier: its process is $sim_pid), and sets VAR to the
+# device it serves.
 sim() {
   local var=$1 build=$2; shift 2
   rm -f "$work/sim-$var.out" # the redirect truncates only once the simulator runs
   "$build/rfcard-sim" "$@" >"$work/sim-$var.out" 2>"$work/sim-$var.err" &
-  on_exit "kill $!"
+  sim_pid=$!
+  on_exit "kill $sim_pid"
   local t
-  for ((t = 0; t < 200; ++t)); do [ -s "$work/sim-$var.out" ] && break; sleep 0.05; done
+  for ((t = 0; t < 400; ++t)); do [ -s "$work/sim-$var.out" ] && break; sleep 0.05; done
   [ -s "$work/sim-$var.out" ] || { echo "harness: rfcard-sim did not start" >&2; exit 2; }
   printf -v "$var" '%s' "$(head -n 1 "$work/sim-$var.out")"
 }

@@ -75,6 +75,15 @@ private:
             return QJsonObject();
         return QJsonDocument::fromJson(f.readAll()).object();
     }
+    // The text of key k of `name` in the file at `path`.
+    static QString k(const QString &path, const char *name)
+    {
+        return read(path)
+            .value(QLatin1String(name))
+            .toObject()
+            .value(QLatin1String("k"))
+            .toString();
+    }
     static QByteArray bytes(const QString &path)
     {
         QFile f(path);
@@ -148,13 +157,13 @@ private slots:
         QCOMPARE(err.text(), QByteArray());
     }
 
-    void systemModuleDefaultsLoseToTheFile()
+    // The framework's own "system" module exists before any file is loaded;
+    // what a file holds wins over the defaults declared before the load.
+    // Module names are unique, and the keys given as GBK bytes are decoded.
+    void frameworkModulesAndKeys()
     {
         Module *system = Core::Instance()->invokeModule(QStringLiteral("system"));
-        QVERIFY(system);
-        QCOMPARE(Core::Instance()->invokeModule(QStringLiteral("system")), system);
-        QVERIFY(!Core::Instance()->invokeModule(QStringLiteral("no such module")));
-
+        QVERIFY(system && !Core::Instance()->invokeModule(QStringLiteral("no such module")));
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("rfcard.json"));
         system->init(QStringLiteral("model"), QStringLiteral("VN2810"));
@@ -163,21 +172,14 @@ private slots:
         Core::Instance()->init(path);
         QCOMPARE(system->val(QStringLiteral("model")), QStringLiteral("KLR620"));
         QCOMPARE(system->val(QStringLiteral("port")), QStringLiteral("COM1"));
-    }
 
-    void moduleNamesAreUnique()
-    {
         auto *first = new Module(QStringLiteral("twice"));
-        auto *second = new Module(QStringLiteral("twice"));
+        QScopedPointer<Module> second(new Module(QStringLiteral("twice")));
         QVERIFY(Core::Instance()->registerModule(first));
-        QVERIFY(!Core::Instance()->registerModule(second));
+        QVERIFY(!Core::Instance()->registerModule(second.data()));
         QVERIFY(!Core::Instance()->registerModule(nullptr));
         QCOMPARE(Core::Instance()->invokeModule(QStringLiteral("twice")), first);
-        delete second;
-    }
 
-    void unicodeDecodesGbk()
-    {
         QCOMPARE(Core::Instance()->unicode("\xb1\xe4\xc6\xb5\xbf\xa8\xd0\xcd\xba\xc5"),
             QStringLiteral("变频卡型号"));
         QCOMPARE(Core::Instance()->unicode("\xb6\xcb\xbf\xda\xba\xc5"), QStringLiteral("端口号"));
@@ -255,8 +257,7 @@ private slots:
         QCOMPARE(bytes(path + QStringLiteral(".bad.4")), QByteArray("damaged 4"));
         const QStringList copies = QDir(dir.path()).entryList({QStringLiteral("rfcard.json.bad*")});
         QCOMPARE(copies.size(), Core::MaxBadCopies);
-        QCOMPARE(read(path).value(QStringLiteral("bad copies")).toObject().value("k").toString(),
-            QString::number(Core::MaxBadCopies + 2));
+        QCOMPARE(k(path, "bad copies"), QString::number(Core::MaxBadCopies + 2));
     }
 
     // Special files where the store expects its own: refused at once with a
@@ -315,8 +316,7 @@ private slots:
         write(real, "damaged");
         QVERIFY(setAndSave(link, "linked", QStringLiteral("2")).contains(real + ".bad"));
         QVERIFY(QFileInfo(link).isSymLink());
-        QCOMPARE(read(real).value(QStringLiteral("linked")).toObject().value("k").toString(),
-            QStringLiteral("2"));
+        QCOMPARE(k(real, "linked"), QStringLiteral("2"));
         QCOMPARE(QDir(program.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
             QStringList{QStringLiteral("rfcard.json")});
         QCOMPARE(QDir(data.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
@@ -462,8 +462,7 @@ private slots:
         bool saved = false;
         const QString err = setAndSave(path, "obstacle", kind, &saved);
         QVERIFY2(saved && (note.isEmpty() ? err.isEmpty() : err.contains(note)), qPrintable(err));
-        QCOMPARE(
-            read(path).value(QStringLiteral("obstacle")).toObject().value("k").toString(), kind);
+        QCOMPARE(k(path, "obstacle"), kind);
         QCOMPARE(QFileInfo(temp).isDir(), kind == QLatin1String("dir"));
         QCOMPARE(QFileInfo::exists(temp), kind == QLatin1String("dir"));
         QCOMPARE(bytes(victim), QByteArray("precious"));
@@ -529,8 +528,7 @@ private slots:
         ::close(taken);
         run.join();
         QVERIFY(!savedUnderTheNewLock);
-        QCOMPARE(read(path).value(QStringLiteral("lock swap")).toObject().value("k").toString(),
-            QStringLiteral("waited"));
+        QCOMPARE(k(path, "lock swap"), QStringLiteral("waited"));
     }
 
     // Another run saved between this run's load and save: both runs' texts
