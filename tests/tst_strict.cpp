@@ -222,7 +222,6 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("says");
         QTest::newRow("vn2810 no reply") << "--family vn --fault no-reply:13" << "--card vn2810 --part 1" << 3 << "";
-        QTest::newRow("jq5140 set, no reply") << "--family jq --fault no-reply:2" << "--card jq5140 --freq 1500" << 3 << "";
         QTest::newRow("jq5120 late") << "--family jq --fault late:16" << "--card jq5120 --part 1" << 3 << "";
         QTest::newRow("klr620 no reply") << "--family klr --fault no-reply:0xab" << "--card klr620 --part 1" << 3 << "";
     }
@@ -293,61 +292,68 @@ private slots:
         QVERIFY(r.err.contains("\nopen uart \"/nonexistent/rfcard-strict\" failed\n"));
     }
 
-    // When the port does not open, rfcard says only "open uart "X" failed";
-    // rfcard-strict says why, from the port as rfcard resolved it (a
-    // relative name from rfcard's own folder), and keeps status 4.
+    // Runs that need something set up first. When the port does not open,
+    // rfcard says only "open uart "X" failed"; rfcard-strict says why, from
+    // the port as rfcard resolved it (a relative name from rfcard's own
+    // folder), and keeps status 4. Settings that were not saved are a status
+    // of their own, after the card's: the next run will not find the values.
     // clang-format off
-    void portFailuresSayWhy_data()
+    void setUpRuns_data()
     {
-        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<int>("status");
         QTest::addColumn<QString>("says");
-        QTest::newRow("missing") << "missing" << "/nonexistent/rfcard-strict does not exist";
-        QTest::newRow("plain file") << "plain" << "/plain is a plain file, not a serial device";
-        QTest::newRow("folder") << "folder" << "/folder is a folder, not a serial device";
-        QTest::newRow("busy") << "busy" << "is busy: process";
-        QTest::newRow("not for this user") << "denied" << "the group dialout; you are not in it";
+        QTest::newRow("missing port") << "missing" << 4 << "/nonexistent/rfcard-strict does not exist";
+        QTest::newRow("plain file") << "plain" << 4 << "/plain is a plain file, not a serial device";
+        QTest::newRow("folder") << "folder" << 4 << "/folder is a folder, not a serial device";
+        QTest::newRow("busy") << "busy" << 4 << "is busy: process";
+        QTest::newRow("not for this user") << "denied" << 4 << "the group dialout; you are not in it";
+        QTest::newRow("not saved") << "unsaved" << 7 << "exit 7, settings not saved: warning: cannot save settings";
+        QTest::newRow("card fault before not saved") << "unsaved short:2" << 3 << "exit 3";
     }
     // clang-format on
-
-    void portFailuresSayWhy()
+    void setUpRuns()
     {
-        QFETCH(QString, kind);
+        QFETCH(QString, setup);
+        QFETCH(int, status);
         QFETCH(QString, says);
-        if (kind == QLatin1String("denied") && ::geteuid() != 0)
+        if (setup == QLatin1String("denied") && ::geteuid() != 0)
             QSKIP("running as another user takes root");
         QScopedPointer<ToolRun> tool(strictTool());
+        const QDir folder(tool->dir());
         QTemporaryDir elsewhere;
         QString port = NoPort;
         int master = -1;
         int slave = -1;
-        QScopedPointer<SimProcess> holder;
-        if (kind == QLatin1String("plain") || kind == QLatin1String("folder")) {
-            port = QStringLiteral("./") + kind;
-            if (kind == QLatin1String("folder"))
-                QVERIFY(QDir(tool->dir()).mkdir(kind));
-            else
-                QVERIFY(QFile(QDir(tool->dir()).filePath(kind)).open(QIODevice::WriteOnly));
-        } else if (kind != QLatin1String("missing")) {
-            char name[64];
-            QCOMPARE(::openpty(&master, &slave, name, nullptr, nullptr), 0);
-            port = QString::fromLatin1(name);
-            if (kind == QLatin1String("busy")) {
-                // Another program serving on the port, as Qt opens ports.
-                holder.reset(new SimProcess({QStringLiteral("--family"), QStringLiteral("vn"),
-                    QStringLiteral("--port"), port}));
-            } else {
-                QCOMPARE(::chown(name, 0, 20), 0); // root:dialout, as a serial port is
-                QCOMPARE(::chmod(name, 0660), 0);
+        char pty[64];
+        QScopedPointer<SimProcess> card;
+        if (setup == QLatin1String("plain") || setup == QLatin1String("folder")) {
+            port = QStringLiteral("./") + setup;
+            QVERIFY(setup == QLatin1String("folder")
+                    ? folder.mkpath(setup)
+                    : QFile(folder.filePath(setup)).open(QIODevice::WriteOnly));
+        } else if (setup == QLatin1String("busy") || setup == QLatin1String("denied")) {
+            QCOMPARE(::openpty(&master, &slave, pty, nullptr, nullptr), 0);
+            port = QString::fromLatin1(pty);
+            if (setup == QLatin1String("busy")) { // another program serves on it, as Qt opens ports
+                card.reset(new SimProcess({"--family", "vn", "--port", port}));
+            } else { // root:dialout 0660, as a serial port is
+                QVERIFY(::chown(pty, 0, 20) == 0 && ::chmod(pty, 0660) == 0);
                 QCOMPARE(::chmod(QFile::encodeName(tool->dir()).constData(), 0755), 0);
             }
+        } else if (setup.startsWith(QLatin1String("unsaved"))) {
+            QVERIFY(folder.mkdir(QStringLiteral("rfcard.json")));
+            const QString fault = setup.section(QLatin1Char(' '), 1);
+            card.reset(new SimProcess(words(QStringLiteral("--family vn ")
+                + (fault.isEmpty() ? QString() : QStringLiteral("--fault ") + fault))));
+            port = card->device();
         }
-        const QStringList args{
-            QStringLiteral("--card"), QStringLiteral("vn2810"), QStringLiteral("--com"), port};
+        const QStringList args{"--card", "vn2810", "--com", port, "--freq", "1500"};
         QProcess p;
         p.setWorkingDirectory(elsewhere.path());
-        const QString strict = QDir(tool->dir()).filePath(Strict);
-        if (kind == QLatin1String("denied"))
-            p.start(QStringLiteral("setpriv"),
+        const QString strict = folder.filePath(Strict);
+        if (setup == QLatin1String("denied"))
+            p.start("setpriv",
                 QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", strict} + args);
         else
             p.start(strict, args);
@@ -355,38 +361,12 @@ private slots:
         const QByteArray err = p.readAllStandardError();
         ::close(slave);
         ::close(master);
-        QCOMPARE(p.exitCode(), 4);
-        QVERIFY2(err.contains("rfcard-strict: exit 4, the port could not be opened: open uart")
-                && err.contains(says.toUtf8()),
-            err.right(600).constData());
-        if (holder)
+        QCOMPARE(p.exitCode(), status);
+        QVERIFY2(err.contains(says.toUtf8()), err.right(600).constData());
+        if (status == 4)
+            QVERIFY(err.contains("rfcard-strict: exit 4, the port could not be opened: open uart"));
+        if (setup == QLatin1String("busy"))
             QVERIFY(err.contains("(rfcard-sim)"));
-    }
-
-    // Settings that were not saved are a status of their own, after the
-    // card's: a script learns that the next run will not find its values.
-    // clang-format off
-    void unsavedSettings_data()
-    {
-        QTest::addColumn<QString>("sim");
-        QTest::addColumn<int>("status");
-        QTest::newRow("card set, not saved") << "--family vn" << 7;
-        QTest::newRow("card fault first") << "--family vn --fault short:2" << 3;
-    }
-    // clang-format on
-
-    void unsavedSettings()
-    {
-        QFETCH(QString, sim);
-        QFETCH(int, status);
-        QScopedPointer<ToolRun> tool(strictTool());
-        QVERIFY(QDir(tool->dir()).mkdir(QStringLiteral("rfcard.json")));
-        const ToolRun::Result r
-            = runAgainst(*tool, sim, QStringLiteral("--card vn2810 --freq 1500")).result;
-        QCOMPARE(r.status, status);
-        QCOMPARE(r.err.contains("rfcard-strict: exit 7, settings not saved: warning: cannot save "
-                                "settings"),
-            status == 7);
     }
 
     // What a set run's parameters (as rfcard logs them) make the card report
