@@ -13,7 +13,10 @@
 
 PtyPeer::PtyPeer(int frameSize, Script script)
     : m_FrameSize(frameSize)
-    , m_Script(std::move(script))
+    , m_Script(script ? std::move(script) : Script([this](const QByteArray &) {
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        return m_Next;
+    }))
 {
     char name[256] = {};
     if (openpty(&m_Master, &m_Slave, name, nullptr, nullptr) != 0)
@@ -35,6 +38,12 @@ PtyPeer::~PtyPeer()
     m_Thread.join();
     ::close(m_Master);
     ::close(m_Slave);
+}
+
+void PtyPeer::answer(const Reply &reply)
+{
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    m_Next = reply;
 }
 
 QList<QByteArray> PtyPeer::frames() const

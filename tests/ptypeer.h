@@ -11,7 +11,8 @@
 #include <thread>
 
 // Plays a card on the master side of a pseudo-terminal: every request frame
-// the tool writes to the slave is recorded and answered by a script.
+// the tool writes to the slave is recorded and answered by a script or, for a
+// peer without one, by the reply last given to answer().
 class PtyPeer {
 public:
     // How the card writes its answer: after delayMs, in one write or, the
@@ -27,9 +28,10 @@ public:
     };
     using Script = std::function<Reply(const QByteArray &frame)>;
 
-    PtyPeer(int frameSize, Script script);
+    explicit PtyPeer(int frameSize, Script script = {});
     ~PtyPeer();
 
+    void answer(const Reply &reply);
     QString path() const { return m_Path; }
     QList<QByteArray> frames() const;
     // Bytes written to the line outside whole frames (should stay empty).
@@ -37,19 +39,12 @@ public:
     // Waits until n frames were seen (or the time is up).
     bool waitForFrames(int n, int timeoutMs = 3000) const;
 
-    static Reply silent() { return Reply(); }
-    static Reply answer(const QByteArray &bytes) { return Reply{bytes}; }
-    static Reply late(const QByteArray &bytes, int delayMs) { return Reply{bytes, delayMs}; }
-    static Reply pieces(const QByteArray &bytes, int pieceSize, int gapUs)
-    {
-        return Reply{bytes, 0, pieceSize, gapUs};
-    }
-
 private:
     void serve();
 
     int m_FrameSize;
     Script m_Script;
+    Reply m_Next;
     int m_Master = -1;
     int m_Slave = -1;
     QString m_Path;

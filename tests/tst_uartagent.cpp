@@ -1,7 +1,6 @@
 // The serial agent over a real pseudo-terminal with a peer on the other end.
 
 #include "capture.h"
-#include "protocolcase.h"
 #include "ptypeer.h"
 #include "serial/uartagent.h"
 
@@ -11,10 +10,32 @@ namespace {
 
 const quint8 Request[10] = {0xFE, 1, 2, 0, 0, 0, 0, 1, 2, 0xFA};
 
-void open(UartAgent &agent, const QString &path)
-{
-    agent.openPort(path, 115200, 8, 0, 1, 0);
-}
+// A card on a pseudo-terminal and an agent with the card line open on it.
+struct Line {
+    explicit Line(int frameSize)
+        : peer(frameSize)
+    {
+        agent.openPort(peer.path(), 115200, 8, 0, 1, 0);
+    }
+    // One exchange into a cleared buffer: JQ and VN exchange through
+    // sendRecv, KLR queries (8 bytes) through sendRecvCapped.
+    int exchange(int frameSize, quint32 timeoutMs = 1000)
+    {
+        std::fill(std::begin(buf), std::end(buf), quint8(0));
+        return frameSize == 10
+            ? agent.sendRecv(Request, 10, buf, &len, timeoutMs)
+            : agent.sendRecvCapped(Request, frameSize, buf, sizeof buf, &len, timeoutMs);
+    }
+    QByteArray received() const
+    {
+        return QByteArray(reinterpret_cast<const char *>(buf), int(std::min(len, 20u)));
+    }
+
+    PtyPeer peer;
+    UartAgent agent;
+    quint8 buf[UartAgent::RecvBufSize] = {};
+    quint32 len = 0;
+};
 
 } // namespace
 
@@ -24,22 +45,19 @@ class TestUartAgent : public QObject {
 private slots:
     void longReplyIsCutButCounted()
     {
-        ScriptedCard s(10);
-        s.answer(PtyPeer::answer(QByteArray(25, 'x')));
-        UartAgent agent;
-        open(agent, s.peer().path());
+        Line line(10);
+        line.peer.answer({QByteArray(25, 'x')});
         quint8 buf[UartAgent::RecvBufSize + 4] = {};
-        quint32 len = 0;
         auto &window = reinterpret_cast<quint8(&)[UartAgent::RecvBufSize]>(buf);
-        QCOMPARE(agent.sendRecv(Request, 10, window, &len, 1000), 1);
-        QCOMPARE(len, 25u);
+        QCOMPARE(line.agent.sendRecv(Request, 10, window, &line.len, 1000), 1);
+        QCOMPARE(line.len, 25u);
         QCOMPARE(QByteArray(reinterpret_cast<char *>(buf), 24),
             QByteArray(20, 'x') + QByteArray(4, '\0'));
 
         quint8 capped[16] = {};
-        len = 0;
-        QCOMPARE(agent.sendRecvCapped(Request, 10, capped, 8, &len, 1000), 1);
-        QCOMPARE(len, 25u);
+        line.len = 0;
+        QCOMPARE(line.agent.sendRecvCapped(Request, 10, capped, 8, &line.len, 1000), 1);
+        QCOMPARE(line.len, 25u);
         QCOMPARE(QByteArray(reinterpret_cast<char *>(capped), 16),
             QByteArray(8, 'x') + QByteArray(8, '\0'));
     }
@@ -80,29 +98,15 @@ private slots:
         QFETCH(int, pieceSize);
         QFETCH(int, gapUs);
         QFETCH(int, receivedLen);
-
-        ScriptedCard s(frameSize);
-        s.answer(PtyPeer::pieces(reply, pieceSize, gapUs));
-        UartAgent agent;
-        open(agent, s.peer().path());
-        const QByteArray request = QByteArray(reinterpret_cast<const char *>(Request), frameSize);
-        // JQ and VN exchange through sendRecv, KLR queries through sendRecvCapped.
-        const auto exchange = [&](quint32 *len) {
-            quint8 buf[UartAgent::RecvBufSize] = {};
-            const auto *bytes = reinterpret_cast<const quint8 *>(request.constData());
-            const int r = frameSize == 10
-                ? agent.sendRecv(bytes, frameSize, buf, len, 1000)
-                : agent.sendRecvCapped(bytes, frameSize, buf, UartAgent::RecvBufSize, len, 1000);
-            return r == 1 ? QByteArray(reinterpret_cast<char *>(buf), int(std::min(*len, 20u)))
-                          : QByteArray("failed");
-        };
+        Line line(frameSize);
+        const PtyPeer::Reply pieces{reply, 0, pieceSize, gapUs};
+        line.peer.answer(pieces);
 
         QElapsedTimer timer;
         timer.start();
-        quint32 len = 0;
-        const QByteArray got = exchange(&len);
-        QCOMPARE(int(len), receivedLen);
-        QCOMPARE(got, reply.left(receivedLen));
+        QCOMPARE(line.exchange(frameSize), 1);
+        QCOMPARE(int(line.len), receivedLen);
+        QCOMPARE(line.received(), reply.left(receivedLen));
         // A reply shorter than its frame is only given up after the line has
         // been quiet for the whole gap (a lower bound: it cannot flake).
         if (receivedLen < frameSize)
@@ -112,33 +116,31 @@ private slots:
         // to spoil it. A tail the card sent after the gap has to be let in
         // first, as it would spoil any exchange in its way.
         if (receivedLen < reply.size())
-            QTest::qWait(PtyPeer::pieces(reply, pieceSize, gapUs).spanMs() + 100);
+            QTest::qWait(pieces.spanMs() + 100);
         const QByteArray next = frameSize == 10 ? CardReply::fe(7) : CardReply::klr(0xB7);
-        s.answer(PtyPeer::answer(next));
-        QCOMPARE(exchange(&len), next);
-        QCOMPARE(int(len), frameSize);
+        line.peer.answer({next});
+        QCOMPARE(line.exchange(frameSize), 1);
+        QCOMPARE(line.received(), next);
+        QCOMPARE(int(line.len), frameSize);
     }
 
     void timeoutZeroWritesWithoutReading()
     {
-        ScriptedCard s(8);
-        s.answer(PtyPeer::answer(CardReply::klr(0xB2)));
-        UartAgent agent;
-        open(agent, s.peer().path());
+        Line line(8);
+        line.peer.answer({CardReply::klr(0xB2)});
         LogCapture log;
-        quint8 buf[16] = {};
-        quint32 len = 77;
-        QCOMPARE(agent.sendRecvCapped(Request, 8, buf, 16, &len, 0), 1);
+        line.len = 77;
+        QCOMPARE(line.exchange(8, 0), 1);
         QVERIFY(log.contains(QStringLiteral("ready1 =  true")));
-        QCOMPARE(len, 77u);
-        QVERIFY(s.peer().waitForFrames(1));
+        QCOMPARE(line.len, 77u);
+        QVERIFY(line.peer.waitForFrames(1));
     }
 
     void portThatIsNotOpenFailsTheWrite()
     {
         UartAgent agent;
         LogCapture log;
-        open(agent, QStringLiteral("/nonexistent/rfcard-port"));
+        agent.openPort(QStringLiteral("/nonexistent/rfcard-port"), 115200, 8, 0, 1, 0);
         QVERIFY(!agent.isOpen());
         QVERIFY(log.contains(QStringLiteral("open uart \"/nonexistent/rfcard-port\" failed")));
         quint8 buf[UartAgent::RecvBufSize] = {};
@@ -152,83 +154,71 @@ private slots:
 
     void openTakesBaudRatesFrom1To460800()
     {
-        ScriptedCard s(10);
+        PtyPeer peer(10);
         UartAgent agent;
         LogCapture log;
         agent.openPort(QString(), 115200, 8, 0, 1, 0);
         QCOMPARE(agent.portName(), QString());
-        agent.openPort(s.peer().path(), 0, 8, 0, 1, 0);
-        agent.openPort(s.peer().path(), 460801, 8, 0, 1, 0);
-        QCOMPARE(agent.portName(), s.peer().path());
+        agent.openPort(peer.path(), 0, 8, 0, 1, 0);
+        agent.openPort(peer.path(), 460801, 8, 0, 1, 0);
+        QCOMPARE(agent.portName(), peer.path());
         QVERIFY(!agent.isOpen());
         QVERIFY(log.lines().isEmpty());
-        agent.openPort(s.peer().path(), 460800, 8, 0, 1, 0);
+        agent.openPort(peer.path(), 460800, 8, 0, 1, 0);
         QVERIFY(agent.isOpen());
-        QVERIFY(log.contains(QStringLiteral("open uart \"%1\" sucess").arg(s.peer().path())));
-        agent.openPort(s.peer().path(), 1, 8, 0, 1, 0);
+        QVERIFY(log.contains(QStringLiteral("open uart \"%1\" sucess").arg(peer.path())));
+        agent.openPort(peer.path(), 1, 8, 0, 1, 0);
         QVERIFY(agent.isOpen());
     }
 
     void reopeningMovesToTheNewPort()
     {
-        ScriptedCard first(10);
-        ScriptedCard second(10);
-        second.answer(PtyPeer::answer(CardReply::fe(2)));
-        UartAgent agent;
-        open(agent, first.peer().path());
-        open(agent, second.peer().path());
-        quint8 buf[UartAgent::RecvBufSize] = {};
-        quint32 len = 0;
-        QCOMPARE(agent.sendRecv(Request, 10, buf, &len, 1000), 1);
-        QCOMPARE(second.peer().frames().size(), 1);
-        QCOMPARE(first.peer().frames().size(), 0);
+        PtyPeer second(10);
+        second.answer({CardReply::fe(2)});
+        Line line(10);
+        line.agent.openPort(second.path(), 115200, 8, 0, 1, 0);
+        QCOMPARE(line.exchange(10), 1);
+        QCOMPARE(second.frames().size(), 1);
+        QCOMPARE(line.peer.frames().size(), 0);
     }
 
     void destructorClosesOnlyAnOpenPort()
     {
-        ScriptedCard s(10);
+        PtyPeer peer(10);
         LogCapture log;
         {
             UartAgent opened;
             UartAgent never;
-            open(opened, s.peer().path());
+            opened.openPort(peer.path(), 115200, 8, 0, 1, 0);
         }
         QCOMPARE(log.lines().count(QStringLiteral("~UartAgent close")), 2);
         QCOMPARE(
-            log.lines().count(QStringLiteral("close uart \"%1\"  sucess").arg(s.peer().path())), 1);
+            log.lines().count(QStringLiteral("close uart \"%1\"  sucess").arg(peer.path())), 1);
+        QVERIFY(!log.contains(QStringLiteral("close uart \"\"")));
     }
 
     // The only cases here that wait out the 1000 ms reply time-out.
     void silentPeer()
     {
-        ScriptedCard s(10);
-        UartAgent agent;
-        open(agent, s.peer().path());
-        LogCapture log;
-        quint8 buf[UartAgent::RecvBufSize] = {};
-        quint32 len = 42;
-        QCOMPARE(agent.sendRecv(Request, 10, buf, &len, 1000), -5);
-        QVERIFY(log.contains(QStringLiteral("error: uart RF recv error, recv len == 0")));
-        QCOMPARE(len, 42u);
-        QCOMPARE(agent.sendRecvCapped(Request, 8, buf, 16, &len, 1000), 1);
-        QCOMPARE(len, 42u);
-    }
-
-    void lateReplyIsNotTakenForTheNextOne()
-    {
-        // The first reply comes after the time-out; the second request must
-        // get its own answer, not the stale bytes still waiting on the line.
-        ScriptedCard s(10);
-        s.answer(PtyPeer::late(CardReply::fe(7), 1100));
-        UartAgent agent;
-        open(agent, s.peer().path());
-        quint8 buf[UartAgent::RecvBufSize] = {};
-        quint32 len = 0;
-        QCOMPARE(agent.sendRecv(Request, 10, buf, &len, 1000), -5);
+        // A reply that comes after the time-out is not taken for the next
+        // one: the second request gets its own answer, not the stale bytes
+        // still waiting on the line.
+        Line line(10);
+        line.peer.answer({CardReply::fe(7), 1100});
+        QCOMPARE(line.exchange(10), -5);
         QTest::qWait(300);
-        s.answer(PtyPeer::answer(CardReply::fe(2)));
-        QCOMPARE(agent.sendRecv(Request, 10, buf, &len, 1000), 1);
-        QCOMPARE(int(buf[2]), 2);
+        line.peer.answer({CardReply::fe(2)});
+        QCOMPARE(line.exchange(10), 1);
+        QCOMPARE(int(line.buf[2]), 2);
+
+        line.peer.answer({});
+        LogCapture log;
+        line.len = 42;
+        QCOMPARE(line.exchange(10), -5);
+        QVERIFY(log.contains(QStringLiteral("error: uart RF recv error, recv len == 0")));
+        QCOMPARE(line.len, 42u);
+        QCOMPARE(line.exchange(8), 1);
+        QCOMPARE(line.len, 42u);
     }
 };
 
