@@ -19,24 +19,26 @@ SimProcess::~SimProcess()
 
 QByteArray SimProcess::stop()
 {
+    if (m_Stopped)
+        return m_Trace;
+    m_Stopped = true;
     if (m_Process.state() != QProcess::NotRunning) {
         m_Process.terminate();
         if (!m_Process.waitForFinished(5000))
             m_Process.kill();
         m_Process.waitForFinished(5000);
-        m_Trace += m_Process.readAllStandardError();
-        // A simulator that did not end cleanly (a sanitizer report, a crash)
-        // fails the test that used it.
-        QTest::qVerify(m_Process.exitStatus() == QProcess::NormalExit && m_Process.exitCode() == 0,
-            "rfcard-sim ended cleanly", m_Trace.right(2000).constData(), __FILE__, __LINE__);
     }
+    // Also the trace of a simulator that ended by itself (--unplug-after).
+    m_Trace = m_Process.readAllStandardError();
+    // A simulator that did not end cleanly (a sanitizer report, a crash)
+    // fails the test that used it.
+    QTest::qVerify(m_Process.exitStatus() == QProcess::NormalExit && m_Process.exitCode() == 0,
+        "rfcard-sim ended cleanly", m_Trace.right(2000).constData(), __FILE__, __LINE__);
     return m_Trace;
 }
 
-namespace {
-
 // Trace lines of received frames: "<time> rx <hex>  | <note>".
-QStringList received(const QByteArray &trace, int group)
+QStringList SimProcess::received(const QByteArray &trace, int group)
 {
     QStringList result;
     static const QRegularExpression rx(QStringLiteral("^\\S+ rx ([0-9a-f ]+?)  \\| (.*)$"));
@@ -46,16 +48,4 @@ QStringList received(const QByteArray &trace, int group)
             result << m.captured(group);
     }
     return result;
-}
-
-} // namespace
-
-QStringList SimProcess::notes(const QByteArray &trace)
-{
-    return received(trace, 2);
-}
-
-QStringList SimProcess::requests(const QByteArray &trace)
-{
-    return received(trace, 1);
 }

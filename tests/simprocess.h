@@ -17,13 +17,15 @@ public:
     QByteArray stop();
     // What the card understood, request by request ("set freq ch1 = 1500000"),
     // and the raw request frames, from the trace.
-    static QStringList notes(const QByteArray &trace);
-    static QStringList requests(const QByteArray &trace);
+    static QStringList notes(const QByteArray &trace) { return received(trace, 2); }
+    static QStringList requests(const QByteArray &trace) { return received(trace, 1); }
 
 private:
+    static QStringList received(const QByteArray &trace, int group);
     QProcess m_Process;
     QString m_Device;
     QByteArray m_Trace;
+    bool m_Stopped = false;
 };
 
 #endif // SIMPROCESS_H

@@ -2,22 +2,11 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonDocument>
 #include <QProcess>
 
 ToolRun::ToolRun()
 {
     QFile::copy(QStringLiteral(RFCARD_BIN), exe());
-}
-
-QString ToolRun::exe() const
-{
-    return m_Dir.filePath(QStringLiteral("rfcard"));
-}
-
-ToolRun::Result ToolRun::run(const QStringList &args, const QString &workingDir) const
-{
-    return runBeside(QStringLiteral("rfcard"), args, workingDir);
 }
 
 void ToolRun::addBeside(const QString &path) const
@@ -44,12 +33,10 @@ bool ToolRun::hasSettings() const
     return QFile::exists(m_Dir.filePath(QStringLiteral("rfcard.json")));
 }
 
-QJsonObject ToolRun::settings() const
+QByteArray ToolRun::settingsText() const
 {
     QFile f(m_Dir.filePath(QStringLiteral("rfcard.json")));
-    if (!f.open(QIODevice::ReadOnly))
-        return QJsonObject();
-    return QJsonDocument::fromJson(f.readAll()).object();
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 QString ToolRun::stored(const QString &module, const QString &key) const

@@ -2,10 +2,14 @@
 #define TOOLRUN_H
 
 #include <QByteArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+
+// A command line split at blanks: words("--card vn2810 --ch 1").
+QStringList words(const QString &text);
 
 // The real rfcard executable, copied into a temporary directory of its own
 // (it keeps rfcard.json beside itself), and run like an operator would.
@@ -19,8 +23,16 @@ public:
 
     ToolRun();
     QString dir() const { return m_Dir.path(); }
-    QString exe() const;
-    Result run(const QStringList &args, const QString &workingDir = QString()) const;
+    QString exe() const { return m_Dir.filePath(QStringLiteral("rfcard")); }
+    Result run(const QStringList &args, const QString &workingDir = QString()) const
+    {
+        return runBeside(QStringLiteral("rfcard"), args, workingDir);
+    }
+    // A run on a port: "--com PORT" and the words of `args`.
+    Result on(const QString &port, const QString &args) const
+    {
+        return run(QStringList{QStringLiteral("--com"), port} + words(args));
+    }
     // Another executable of the build, copied beside the tool, and a run of
     // one of the executables there by name.
     void addBeside(const QString &path) const;
@@ -28,15 +40,13 @@ public:
         const QString &name, const QStringList &args, const QString &workingDir = QString()) const;
 
     bool hasSettings() const;
-    QJsonObject settings() const; // rfcard.json as parsed
+    QByteArray settingsText() const; // rfcard.json as it is
+    QJsonObject settings() const { return QJsonDocument::fromJson(settingsText()).object(); }
     QString stored(const QString &module, const QString &key) const;
     void writeSettings(const QByteArray &content) const;
 
 private:
     QTemporaryDir m_Dir;
 };
-
-// A command line split at blanks: words("--card vn2810 --ch 1").
-QStringList words(const QString &text);
 
 #endif // TOOLRUN_H
