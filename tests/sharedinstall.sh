@@ -1,19 +1,14 @@
 #!/usr/bin/env bash
-# The shared install as two operators use it, and as a hostile one attacks
-# it: builds the .deb, installs it, makes two users in the group dialout and
-# lets each set and read back a simulated card. Then each tries what a
-# careless or hostile colleague might: replace the program, plant links,
-# FIFOs and folders in the shared settings folder for the other's next run,
-# chmod the shared file before root's run, and, while the package upgrades
-# settings left by an old version, swap a link to a root-only file in at
-# every new name (watching the folder with inotify).
+# The .deb's shared install as two operators in dialout use it, and as a
+# hostile one attacks it: replacing the program, planting links, FIFOs and
+# folders for the other's next run, chmod before root's run, and racing the
+# upgrade that moves old settings (a link swapped in at every new name).
 #
 # Changes the system: installs and purges the package rfcard, adds and
 # removes the users rfcard-op1 and rfcard-op2 (and the group dialout if
 # missing), and so makes and removes /opt/rfcard and /var/lib/rfcard. Undone
 # on every exit path. Refuses to run where rfcard is installed already.
-# Root only (CI runs as root).
-#   tests/sharedinstall.sh [BUILD_DIR]
+#   tests/sharedinstall.sh [BUILD_DIR]   (root only, as CI runs it)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 . tests/lib.sh

@@ -127,26 +127,6 @@ private slots:
         QCOMPARE(card ? SimProcess::notes(card->stop()) : QStringList(), notes);
     }
 
-    void portHeldByAnotherProcess()
-    {
-        ToolRun first;
-        ToolRun second;
-        // A card that never answers keeps the first run on the port for
-        // three time-outs.
-        SimProcess sim(words(QStringLiteral("--family vn --fault no-reply")));
-        QProcess holder;
-        holder.start(first.exe(), {"--com", sim.device(), "--card", "vn2810"});
-        QVERIFY(holder.waitForStarted());
-        QTest::qWait(500);
-        const ToolRun::Result r = second.on(sim.device(), QStringLiteral("--card vn2810 --gain 3"));
-        QCOMPARE(r.status, 0);
-        QVERIFY2(r.err.contains("open uart \"" + sim.device().toUtf8() + "\" failed"),
-            r.err.constData());
-        QCOMPARE(second.stored(Ch1, QStringLiteral("gain")), QStringLiteral("3"));
-        QVERIFY(holder.waitForFinished(10000));
-        QCOMPARE(holder.exitCode(), 0);
-    }
-
     // A run that finds the lock held waits for it, then merges its own texts
     // over what the holder saved meanwhile.
     void waitsForTheLockThenMerges()

@@ -1,17 +1,8 @@
 #!/usr/bin/env bash
-# rfcard.exe and rfcard-strict.exe, the Windows build, run under Wine and
-# checked against the Linux build's own results: the same standard output,
-# the same saved settings, the same frames on the line, the same statuses.
-# Wine cannot show everything: Qt Serial Port receives nothing from a
-# pseudo-terminal under Wine (Wine ends the wait for input at once, because
-# a pty refuses the modem-status call), so no reply ever reaches the Windows
-# build and read-backs cannot be checked here. Set runs can: what a card
-# receives does not depend on its replies.
-#
-# Each program runs in a console, as from cmd: Wine gives a program started
-# on a pseudo-terminal a console (script makes one), and the shell inside
-# hands it files as standard output and error, as a redirect in cmd does.
-# Wine does not pass QT_* variables on.
+# rfcard.exe and rfcard-strict.exe under Wine, checked against the Linux
+# build: the same output, settings, frames on the line and statuses. What Wine
+# cannot show (no reply reaches a Windows program on a pty, so no read-back),
+# and why each program runs in a console via script: docs/windows.md.
 #   tests/wine.sh [LINUX_BUILD] [WINDOWS_BUILD]   (default build-test build-win)
 set -uo pipefail
 cd "$(dirname "$0")/.."

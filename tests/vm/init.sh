@@ -42,8 +42,9 @@ while IFS='|' read -r family ch options want; do
     for kv in $want; do
         grep -qxF "\"${kv%%=*}\": \"${kv#*=}\"" /tmp/read.kv || bad=$((bad + 1))
     done
-    echo "@@ case $n $family set_rc=$set_rc set_err=$set_err" \
-        "read_rc=$read_rc read_err=$read_err mismatch=$bad"
+    verdict="set_rc=$set_rc set_err=$set_err read_rc=$read_rc read_err=$read_err mismatch=$bad"
+    [ "$verdict" = "set_rc=0 set_err=0 read_rc=0 read_err=0 mismatch=0" ] && verdict=ok
+    echo "@@ case $n $family $verdict"
     if [ "$bad" != 0 ]; then
         echo "@@ want $n $want"
         echo "@@ got $n $(grep '^"' /tmp/read.kv | tr '\n' ' ')"
