@@ -33,22 +33,21 @@ bool ToolRun::hasSettings() const
     return QFile::exists(m_Dir.filePath(QStringLiteral("rfcard.json")));
 }
 
-QByteArray ToolRun::settingsText() const
-{
-    QFile f(m_Dir.filePath(QStringLiteral("rfcard.json")));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 QString ToolRun::stored(const QString &module, const QString &key) const
 {
     return settings().value(module).toObject().value(key).toString();
 }
 
-void ToolRun::writeSettings(const QByteArray &content) const
+QByteArray fileBytes(const QString &path)
 {
-    QFile f(m_Dir.filePath(QStringLiteral("rfcard.json")));
-    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    f.write(content);
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
+}
+
+bool writeFile(const QString &path, const QByteArray &content)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(content) == content.size();
 }
 
 QStringList words(const QString &text)

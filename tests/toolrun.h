@@ -10,6 +10,9 @@
 
 // A command line split at blanks: words("--card vn2810 --ch 1").
 QStringList words(const QString &text);
+// A file's bytes ("(unreadable)" when it cannot be read), and a file written.
+QByteArray fileBytes(const QString &path);
+bool writeFile(const QString &path, const QByteArray &content);
 
 // The real rfcard executable, copied into a temporary directory of its own
 // (it keeps rfcard.json beside itself), and run like an operator would.
@@ -40,10 +43,16 @@ public:
         const QString &name, const QStringList &args, const QString &workingDir = QString()) const;
 
     bool hasSettings() const;
-    QByteArray settingsText() const; // rfcard.json as it is
+    QByteArray settingsText() const
+    {
+        return fileBytes(m_Dir.filePath(QStringLiteral("rfcard.json")));
+    }
     QJsonObject settings() const { return QJsonDocument::fromJson(settingsText()).object(); }
     QString stored(const QString &module, const QString &key) const;
-    void writeSettings(const QByteArray &content) const;
+    void writeSettings(const QByteArray &content) const
+    {
+        writeFile(m_Dir.filePath(QStringLiteral("rfcard.json")), content);
+    }
 
 private:
     QTemporaryDir m_Dir;

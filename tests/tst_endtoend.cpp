@@ -205,27 +205,6 @@ private slots:
             !SimCard(SimCard::Family::JQ).fromJson(SimCard(SimCard::Family::VN).toJson(), &error));
     }
 
-    // --latency plays an adapter whose timer passes replies on only at its
-    // ticks: a query asked after one reply came is answered at a later tick,
-    // so the replies of a read-back leave at least about a period apart
-    // (without it, 2 ms apart). 10 ms are allowed for a late wake-up.
-    void simulatorLatency()
-    {
-        SimProcess sim(words(QStringLiteral("--family vn --latency 40")));
-        ToolRun().on(sim.device(), QStringLiteral("--card vn2810 --part 1"));
-        QList<int> sent; // milliseconds of the day
-        for (const QByteArray &line : sim.stop().split('\n')) {
-            if (line.contains(" tx "))
-                sent << QTime::fromString(QString::fromLatin1(line.left(12)), "HH:mm:ss.zzz")
-                            .msecsSinceStartOfDay();
-        }
-        QCOMPARE(sent.size(), 5);
-        for (int i = 1; i < sent.size(); ++i) {
-            const int apart = (sent.at(i) - sent.at(i - 1) + 86400000) % 86400000;
-            QVERIFY2(apart >= 30, qPrintable(QStringLiteral("reply %1: %2 ms").arg(i).arg(apart)));
-        }
-    }
-
     // A request frame to a card of a family (playing keep-old: set commands
     // that change nothing), its reply (none: the card does not answer), and
     // what a query asked next answers.

@@ -1,6 +1,7 @@
 #include "capture.h"
 #include "store/corvanecore.h"
 #include "store/corvanemodule.h"
+#include "toolrun.h"
 
 #include <QDir>
 #include <QFile>
@@ -62,18 +63,9 @@ class TestStore : public QObject {
     Q_OBJECT
 
 private:
-    static void write(const QString &path, const QByteArray &content)
-    {
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(content);
-    }
     static QJsonObject read(const QString &path)
     {
-        QFile f(path);
-        if (!f.open(QIODevice::ReadOnly))
-            return QJsonObject();
-        return QJsonDocument::fromJson(f.readAll()).object();
+        return QJsonDocument::fromJson(fileBytes(path)).object();
     }
     // The text of key k of `name` in the file at `path`.
     static QString k(const QString &path, const char *name)
@@ -83,11 +75,6 @@ private:
             .toObject()
             .value(QLatin1String("k"))
             .toString();
-    }
-    static QByteArray bytes(const QString &path)
-    {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
     }
     // A module of its own per test, registered once.
     static Module *module(const char *name)
@@ -118,10 +105,10 @@ private slots:
     {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("rfcard.json"));
-        write(path, R"({
+        QVERIFY(writeFile(path, R"({
             "round a": { "k1": "stored", "extra": "user note", "num": 7 },
             "foreign module": { "x": "y", "list": [1, 2] }
-        })");
+        })"));
         Core::Instance()->init(path);
 
         auto *module = new Module(QStringLiteral("round a"));
@@ -168,7 +155,7 @@ private slots:
         const QString path = dir.filePath(QStringLiteral("rfcard.json"));
         system->init(QStringLiteral("model"), QStringLiteral("VN2810"));
         system->init(QStringLiteral("port"), QStringLiteral("COM1"));
-        write(path, R"({ "system": { "model": "KLR620" } })");
+        QVERIFY(writeFile(path, R"({ "system": { "model": "KLR620" } })"));
         Core::Instance()->init(path);
         QCOMPARE(system->val(QStringLiteral("model")), QStringLiteral("KLR620"));
         QCOMPARE(system->val(QStringLiteral("port")), QStringLiteral("COM1"));
@@ -211,7 +198,7 @@ private slots:
         QFETCH(QString, problem);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("rfcard.json"));
-        write(path, content);
+        QVERIFY(writeFile(path, content));
         static Module *module = nullptr;
         if (!module) {
             module = new Module(QStringLiteral("damaged c"));
@@ -233,7 +220,7 @@ private slots:
             QVERIFY(Core::Instance()->saveConfig(false));
             QVERIFY(err.text().contains(".bad"));
         }
-        QCOMPARE(bytes(path + QStringLiteral(".bad")), content);
+        QCOMPARE(fileBytes(path + QStringLiteral(".bad")), content);
         QVERIFY(read(path).value(QStringLiteral("damaged c")).isObject());
         // What replaced it loads clean and silent.
         StdoutCapture err(2);
@@ -248,13 +235,13 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("rfcard.json"));
         for (int round = 0; round < Core::MaxBadCopies + 3; ++round) {
-            write(path, "damaged " + QByteArray::number(round));
+            QVERIFY(writeFile(path, "damaged " + QByteArray::number(round)));
             QVERIFY(setAndSave(path, "bad copies", QString::number(round)).contains(".bad"));
         }
-        QCOMPARE(bytes(path + QStringLiteral(".bad")), QByteArray("damaged 0"));
+        QCOMPARE(fileBytes(path + QStringLiteral(".bad")), QByteArray("damaged 0"));
         // The oldest of the later copies made way for the newest.
-        QCOMPARE(bytes(path + QStringLiteral(".bad.1")), QByteArray("damaged 10"));
-        QCOMPARE(bytes(path + QStringLiteral(".bad.4")), QByteArray("damaged 4"));
+        QCOMPARE(fileBytes(path + QStringLiteral(".bad.1")), QByteArray("damaged 10"));
+        QCOMPARE(fileBytes(path + QStringLiteral(".bad.4")), QByteArray("damaged 4"));
         const QStringList copies = QDir(dir.path()).entryList({QStringLiteral("rfcard.json.bad*")});
         QCOMPARE(copies.size(), Core::MaxBadCopies);
         QCOMPARE(k(path, "bad copies"), QString::number(Core::MaxBadCopies + 2));
@@ -313,7 +300,7 @@ private slots:
         const QString real = data.filePath(QStringLiteral("rfcard.json"));
         QVERIFY(QFile::link(real, link)); // not there yet: the first save makes it
         QCOMPARE(setAndSave(link, "linked", QStringLiteral("1")), QString());
-        write(real, "damaged");
+        QVERIFY(writeFile(real, "damaged"));
         QVERIFY(setAndSave(link, "linked", QStringLiteral("2")).contains(real + ".bad"));
         QVERIFY(QFileInfo(link).isSymLink());
         QCOMPARE(k(real, "linked"), QStringLiteral("2"));
@@ -331,7 +318,7 @@ private slots:
             QSKIP("giving a link to another user takes root");
         QTemporaryDir dir;
         const QString target = dir.filePath(QStringLiteral("victim"));
-        write(target, "precious");
+        QVERIFY(writeFile(target, "precious"));
         QVERIFY(QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner));
         const QFile::Permissions mode = QFile::permissions(target);
         const QString link = dir.filePath(QStringLiteral("rfcard.json"));
@@ -341,7 +328,7 @@ private slots:
         const QString err = setAndSave(link, "foreign", QStringLiteral("x"), &saved);
         QVERIFY(!saved);
         QVERIFY2(err.contains("owned by user 4242, neither root nor you"), qPrintable(err));
-        QCOMPARE(bytes(target), QByteArray("precious"));
+        QCOMPARE(fileBytes(target), QByteArray("precious"));
         QCOMPARE(QFile::permissions(target), mode);
         QCOMPARE(module("foreign")->val(QStringLiteral("k")), QStringLiteral("x"));
     }
@@ -353,13 +340,13 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("rfcard.json"));
         const QByteArray old = R"({"oversize": {"k": "old"}})";
-        write(path, old);
+        QVERIFY(writeFile(path, old));
         bool saved = true;
         const QString err
             = setAndSave(path, "oversize", QString(int(Core::MaxFileSize), 'x'), &saved);
         QVERIFY(!saved);
         QVERIFY2(err.contains("more than the 4194304 a run loads"), qPrintable(err));
-        QCOMPARE(bytes(path), old);
+        QCOMPARE(fileBytes(path), old);
         QVERIFY(!QFile::exists(path + QStringLiteral(".tmp")));
         module("oversize")->set(QStringLiteral("k"), QStringLiteral("small"));
     }
@@ -370,7 +357,7 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("rfcard.json"));
         const QByteArray json = R"({"size limit": {"k": "stored"}})";
-        write(path, json + QByteArray(int(Core::MaxFileSize) - json.size(), ' '));
+        QVERIFY(writeFile(path, json + QByteArray(int(Core::MaxFileSize) - json.size(), ' ')));
         StdoutCapture err(2);
         Core::Instance()->init(path);
         QCOMPARE(module("size limit")->val(QStringLiteral("k")), QStringLiteral("stored"));
@@ -407,7 +394,7 @@ private slots:
         const QByteArray path = QFile::encodeName(dir.filePath(QStringLiteral("rfcard.json")));
         QCOMPARE(::chmod(QFile::encodeName(dir.path()).constData(), mode_t(folder)), 0);
         if (existing >= 0) {
-            write(QFile::decodeName(path), "{}");
+            QVERIFY(writeFile(QFile::decodeName(path), "{}"));
             QCOMPARE(::chmod(path.constData(), mode_t(existing)), 0);
         }
         const mode_t mask = ::umask(022);
@@ -441,9 +428,9 @@ private slots:
         const QString path = dir.filePath(QStringLiteral("rfcard.json"));
         const QString temp = path + QStringLiteral(".tmp");
         const QString victim = dir.filePath(QStringLiteral("victim"));
-        write(victim, "precious");
+        QVERIFY(writeFile(victim, "precious"));
         if (kind == QLatin1String("file"))
-            write(temp, "half a file");
+            QVERIFY(writeFile(temp, "half a file"));
         else if (kind == QLatin1String("link"))
             QVERIFY(QFile::link(victim, temp));
         else
@@ -454,7 +441,7 @@ private slots:
         QCOMPARE(k(path, "obstacle"), kind);
         QCOMPARE(QFileInfo(temp).isDir(), kind == QLatin1String("dir"));
         QCOMPARE(QFileInfo::exists(temp), kind == QLatin1String("dir"));
-        QCOMPARE(bytes(victim), QByteArray("precious"));
+        QCOMPARE(fileBytes(victim), QByteArray("precious"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::NoDotAndDotDot).size(), 3);
     }
 
@@ -472,7 +459,7 @@ private slots:
         compact += "}}";
         QVERIFY(compact.size() < Core::MaxFileSize);
         QVERIFY(QJsonDocument::fromJson(compact).toJson().size() > Core::MaxFileSize);
-        write(path, compact);
+        QVERIFY(writeFile(path, compact));
         bool saved = false;
         const QString err = setAndSave(path, "compact", QStringLiteral("1"), &saved);
         QVERIFY2(saved && err.isEmpty(), qPrintable(err));
@@ -491,7 +478,7 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("rfcard.json"));
         const QByteArray lockName = QFile::encodeName(path + QStringLiteral(".lock"));
-        write(path, "{}");
+        QVERIFY(writeFile(path, "{}"));
         Core::Instance()->init(path);
         module("lock swap")->set(QStringLiteral("k"), QStringLiteral("waited"));
 
@@ -526,7 +513,7 @@ private slots:
     {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("rfcard.json"));
-        write(path, R"({"merge d": {"a": "1", "b": "1"}})");
+        QVERIFY(writeFile(path, R"({"merge d": {"a": "1", "b": "1"}})"));
         Core::Instance()->init(path);
         auto *module = new Module(QStringLiteral("merge d"));
         module->init(QStringLiteral("a"), QStringLiteral("0"));
@@ -535,7 +522,8 @@ private slots:
         Core::Instance()->registerModule(module);
         module->set(QStringLiteral("a"), QStringLiteral("mine"));
 
-        write(path, R"({"merge d": {"a": "1", "b": "theirs"}, "their module": {"x": "y"}})");
+        QVERIFY(writeFile(
+            path, R"({"merge d": {"a": "1", "b": "theirs"}, "their module": {"x": "y"}})"));
         QVERIFY(Core::Instance()->saveConfig(false));
         const QJsonObject root = read(path);
         const QJsonObject d = root.value(QStringLiteral("merge d")).toObject();

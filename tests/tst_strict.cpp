@@ -97,10 +97,8 @@ private slots:
         QTest::newRow("vn2810 read-back") << "--family vn" << "--card vn2810 --part 1 --gch 1" << 0 << "";
         QTest::newRow("vn2810 gain refused") << "--family vn" << "--card vn2810 --gain 40.5" << 2 << "";
         QTest::newRow("vn2810 output refused") << "--family vn" << "--card vn2810 --outfreq 24.1" << 2 << "";
-        QTest::newRow("vn2810 set, short reply") << "--family vn --fault short:5" << "--card vn2810 --gain 3" << 3 << "";
         QTest::newRow("vn2810 short") << "--family vn --fault short:5" << "--card vn2810 --part 1" << 3 << "";
         QTest::newRow("vn2810 status51") << "--family vn --fault status51:12" << "--card vn2810 --part 1" << 3 << "";
-        QTest::newRow("vn2810 garbage") << "--family vn --fault garbage" << "--card vn2810 --part 1" << 3 << "";
         QTest::newRow("vn2810 no port") << "" << "--card vn2810 --freq 1500" << 4 << "";
         QTest::newRow("vn2810 no port, read-back") << "" << "--card vn2810 --part 1" << 4 << "";
 
@@ -112,20 +110,15 @@ private slots:
         QTest::newRow("jq5140 gain dropped") << "--family jq" << "--card jq5140 --gain 60" << 2 << "";
         QTest::newRow("jq5140 work mode dropped") << "--family jq" << "--card jq5140 --workmode 2" << 2 << "";
         QTest::newRow("jq5140 ref refused") << "--family jq" << "--card jq5140 --ref 2" << 2 << "";
-        QTest::newRow("jq5140 set, wrong code") << "--family jq --fault wrong-code:2" << "--card jq5140 --freq 1500" << 3 << "";
-        QTest::newRow("jq5140 short") << "--family jq --fault short:7" << "--card jq5140 --part 1" << 3 << "";
         QTest::newRow("jq5140 wrong code") << "--family jq --fault wrong-code:2" << "--card jq5140 --part 1" << 3 << "";
         QTest::newRow("jq5140 status51") << "--family jq --fault status51:7" << "--card jq5140 --part 1" << 3 << "";
-        QTest::newRow("jq5140 garbage") << "--family jq --fault garbage" << "--card jq5140 --part 1" << 3 << "";
 
         QTest::newRow("jq5120 set") << "--family jq" << "--card jq5120 --ch 1 --freq 1200 --gain 30 --ref 0 --band 1" << 0 << "";
         QTest::newRow("jq5120 read-back") << "--family jq" << "--card jq5120 --part 1" << 0 << "";
         QTest::newRow("jq5120 gain refused") << "--family jq" << "--card jq5120 --gain 45" << 2 << "";
         QTest::newRow("jq5120 gain dropped") << "--family jq" << "--card jq5120 --gain 51" << 2 << "";
         QTest::newRow("jq5120 band refused") << "--family jq" << "--card jq5120 --band 2" << 2 << "";
-        QTest::newRow("jq5120 short") << "--family jq --fault short:9" << "--card jq5120 --part 1" << 3 << "";
         QTest::newRow("jq5120 status51") << "--family jq --fault status51:16" << "--card jq5120 --part 1" << 3 << "";
-        QTest::newRow("jq5120 garbage") << "--family jq --fault garbage" << "--card jq5120 --part 1" << 3 << "";
 
         QTest::newRow("klr620 set") << "--family klr" << "--card klr620 --ch 3 --freq 4200 --gain 20 --workmode 1 --band 3" << 0 << "";
         QTest::newRow("klr620 read-back") << "--family klr" << "--card klr620 --part 1 --gch 3" << 0 << "";
@@ -134,7 +127,6 @@ private slots:
         QTest::newRow("klr620 gain refused") << "--family klr" << "--card klr620 --gain 40 --workmode 0 --band 2" << 2 << "";
         QTest::newRow("klr620 freq refused") << "--family klr" << "--card klr620 --freq 6000.001" << 2 << "";
         QTest::newRow("klr620 short") << "--family klr --fault short" << "--card klr620 --part 1" << 3 << "";
-        QTest::newRow("klr620 garbage") << "--family klr --fault garbage" << "--card klr620 --part 1" << 3 << "";
         QTest::newRow("klr620 wrong code on freq") << "--family klr --fault wrong-code:0xa7" << "--card klr620 --part 1" << 3 << "";
         QTest::newRow("klr620 wrong code on band") << "--family klr --fault wrong-code:0xac" << "--card klr620 --part 1" << 3 << "";
         // The KLR620 answers no set command: its garbage shows in the
