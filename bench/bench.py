@@ -3,7 +3,8 @@ line's floor (every byte at 115200 baud 8N1 plus the protocol's pauses), the
 start-up of a bare Qt program, and a reference program that does only the work
 every run must do (bench/minimal.cpp) with the same serial exchanges. Then
 times read-back runs through the ser2net/socat chain (scripts/chain.sh) and
-behind a USB serial adapter's latency timer (rfcard-sim --latency)."""
+behind a USB serial adapter's latency timer (rfcard-sim --latency), and what
+rfcard-strict's read-back after a set run adds to it."""
 
 import argparse
 import os
@@ -35,10 +36,11 @@ RUNS = [("set", True, False), ("set, new", True, True), ("read-back", False, Fal
 TRACE = re.compile(r"^\S+ (rx|tx) ([0-9a-f ]+?)(?:  \| (.*))?$")
 
 
-def wall_of(argv, cwd):
+def wall_of(argv, cwd, env=None):
     """Wall time (s) of one process, start to exit."""
     start = time.perf_counter()
-    done = subprocess.run(argv, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    done = subprocess.run(argv, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                          env=env)
     wall = time.perf_counter() - start
     if done.returncode != 0:
         raise SystemExit(f"{argv} failed")
@@ -147,11 +149,14 @@ def main():
     ap.add_argument("--bare", required=True)
     ap.add_argument("--minimal", required=True)
     ap.add_argument("--chain", required=True)
+    ap.add_argument("--strict", required=True)
     args = ap.parse_args()
 
     work = tempfile.mkdtemp(prefix="rfcard-bench-")
     tool = os.path.join(work, "rfcard")
     shutil.copy(args.tool, tool)
+    strict = os.path.join(work, "rfcard-strict")
+    shutil.copy(args.strict, strict)
     ref_settings = os.path.join(work, "reference.json")
 
     bare = [measure([args.bare], work) for _ in range(args.runs)]
@@ -272,6 +277,26 @@ def main():
         print(f"{model:7} {queries[model]:7} {cell(walls[0]):>19}"
               + "".join(f"{cell(w):>19} {(statistics.median(w) - local) * 1000:5.1f}"
                         for w in walls[1:]))
+
+    # rfcard-strict's set run, with the read-back that verifies it (the
+    # default) and without (RFCARD_STRICT_VERIFY=0), in turn on one card.
+    print()
+    print(f"rfcard-strict set run, median ms (p25-p75), {args.runs} runs each")
+    print(f"{'model':7} {'verified':>19} {'not verified':>19} {'+ms':>6}")
+    plain = dict(os.environ, RFCARD_STRICT_VERIFY="0")
+    for model, family, set_args, _ in MODELS:
+        sim = Sim(os.path.abspath(args.sim), family, trace=False)
+        try:
+            argv = [strict, "--com", sim.device] + set_args.format(g=12).split()
+            wall_of(argv, work)     # warm-up
+            walls, plain_walls = [], []
+            for _ in range(args.runs):
+                walls.append(wall_of(argv, work))
+                plain_walls.append(wall_of(argv, work, plain))
+        finally:
+            sim.stop()
+        added = (statistics.median(walls) - statistics.median(plain_walls)) * 1000
+        print(f"{model:7} {cell(walls):>19} {cell(plain_walls):>19} {added:6.1f}")
     shutil.rmtree(work, ignore_errors=True)
 
 if __name__ == "__main__":

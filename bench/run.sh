@@ -5,13 +5,14 @@
 # Qt program and a reference program that does only the work every such run
 # must do (bench/minimal.cpp), both built here. Then the read-back through the
 # ser2net/socat chain of "Cards on another host" and behind a USB serial
-# adapter's latency timer (rfcard-sim --latency).
+# adapter's latency timer (rfcard-sim --latency), and rfcard-strict's set run
+# with and without the read-back that verifies it.
 #   bench/run.sh [RUNS]      (BUILD_DIR: the build to measure, default build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build}
 bash scripts/deps.sh python3 pkg-config time ser2net socat
-if [ ! -x "$build/rfcard" ] || [ ! -x "$build/rfcard-sim" ]; then
+if [ ! -x "$build/rfcard" ] || [ ! -x "$build/rfcard-sim" ] || [ ! -x "$build/rfcard-strict" ]; then
     BUILD_DIR=$build bash scripts/build.sh >/dev/null
 fi
 mkdir -p "$build/bench"
@@ -22,4 +23,5 @@ g++ -O2 -fPIC -o "$build/bench/minimal" bench/minimal.cpp \
     $(pkg-config --cflags --libs Qt5Core Qt5SerialPort)
 python3 bench/bench.py --runs "${1:-15}" --tool "$PWD/$build/rfcard" \
     --sim "$PWD/$build/rfcard-sim" --bare "$PWD/$build/bench/bareqt" \
-    --minimal "$PWD/$build/bench/minimal" --chain "$PWD/scripts/chain.sh"
+    --minimal "$PWD/$build/bench/minimal" --chain "$PWD/scripts/chain.sh" \
+    --strict "$PWD/$build/rfcard-strict"

@@ -137,7 +137,7 @@ private slots:
         QTest::newRow("vn2810a set") << "--family vn" << "--card vn2810a --freq 1500" << 5 << "";
         QTest::newRow("vn2810b read-back") << "--family vn" << "--card vn2810b --part 1" << 5 << "";
         QTest::newRow("unknown option") << "" << "--chan 1" << 1 << "";
-        QTest::newRow("klr620 unplugged while set") << "--family klr --unplug-after 2" << "--card klr620 --freq 2400 --gain 10 --band 3" << 3 << "ready1 =  false";
+        QTest::newRow("klr620 unplugged while set") << "--family klr --unplug-after 2" << "--card klr620 --freq 2400 --gain 10 --band 3" << 3 << "exit 3, the card did not answer or answered wrongly: ready1 =  false";
 
         // Values rfcard would take for something else are refused before it
         // runs: nothing is sent or stored.
