@@ -150,7 +150,7 @@ private slots:
         QTest::newRow("freq with its unit") << "" << "--freq 2400MHz" << 2 << "would store and send it as 0";
         QTest::newRow("freq with a comma") << "" << "--freq 2,400" << 2 << "--freq \"2,400\"";
         QTest::newRow("the last value counts") << "" << "--gain 3 --gain x" << 2 << "--gain \"x\"";
-        QTest::newRow("part 1.0") << "" << "--part 1.0" << 2 << "a set run";
+        QTest::newRow("a --part with decimals") << "" << "--part=1.0" << 2 << "a set run";
         QTest::newRow("read-back channel x") << "" << "--part 1 --gch x" << 2 << "would read channel 0";
         QTest::newRow("read-back ignores set values") << "" << "--card vn2810 --part 1 --freq abc" << 4 << "does not exist";
         QTest::newRow("missing dashes") << "" << "--ch 1 freq 3000" << 1 << "\"freq\" is not an option (missing dashes?)";
