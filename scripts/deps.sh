@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs what building and testing rfcard needs on Debian 12, skipping what
-# is already there. Run as root (or with sudo available).
+# is already there. Run as root (or with sudo available). Another apt at work
+# (unattended upgrades hold the lock for minutes) is waited for, not failed
+# on: every apt-get of the scripts goes through scripts/apt-get.sh.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 packages=(cmake make g++ pkg-config qtbase5-dev libqt5serialport5-dev)
 packages+=("$@")
@@ -12,8 +15,7 @@ for p in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-SUDO=""
-[ "$(id -u)" -eq 0 ] || SUDO="sudo"
 echo "installing: ${missing[*]}"
-$SUDO apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+bash scripts/apt-get.sh update -qq
+DEBIAN_FRONTEND=noninteractive bash scripts/apt-get.sh install -y -qq --no-install-recommends \
+  "${missing[@]}"

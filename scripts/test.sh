@@ -44,8 +44,17 @@ stage "the .deb by Debian's rules (lintian)"
 lintian --fail-on error,warning build-test/rfcard_*.deb
 
 stage "Windows build (MinGW-w64, static Qt) and its programs under Wine"
-bash scripts/windows.sh build-win
-bash tests/wine.sh build-test build-win
+# Without Qt Serial Port's source (a clone has no ../shared, and the machine
+# may reach no Qt server) the stage is skipped and said so; in CI, where the
+# source is always beside the clone, that is an error.
+skipped=""
+if bash scripts/windows.sh build-win; then
+  bash tests/wine.sh build-test build-win
+else
+  status=$?
+  [ "$status" -eq 3 ] && [ "${CI:-}" != true ] || exit "$status"
+  skipped=" (Windows stage skipped: no Qt Serial Port source)"
+fi
 
 stage "sanitizer build (ASan, UBSan) and tests"
 rm -rf build-asan
@@ -60,4 +69,4 @@ stage "Qt 6 build and tests"
 rm -rf build-qt6
 BUILD_DIR=build-qt6 BUILD_TYPE=None bash scripts/build.sh -DRFCARD_QT_MAJOR=6 >/dev/null
 ctest --test-dir build-qt6 --output-on-failure -j2
-stage "all tests passed"
+stage "all tests passed$skipped"

@@ -4,25 +4,20 @@
 # DLL beside Windows' own, with the licences and a short text on use.
 #   scripts/windows.sh [BUILD_DIR]        (default build-win)
 # Qt for Windows is cross-built once from sources (scripts/winqt.sh, about
-# 20 minutes on two cores) and kept outside the clone, keyed by the Qt
+# 12 minutes on two cores) and kept outside the clone, keyed by the Qt
 # version and the recipe, so that later runs take a minute:
 #   RFCARD_WINQT_CACHE     where (default ~/.cache/rfcard/winqt)
-#   RFCARD_QTSERIALPORT    the Qt Serial Port 5.15.8 source archive (default
-#                          ../shared/third_party/qtserialport-5.15.8.tar.xz);
-#                          it must have the checksum below
+#   RFCARD_QTSERIALPORT    Qt Serial Port 5.15.8's source, an archive or an
+#                          unpacked tree; scripts/qtsource.sh says where else
+#                          it is looked for and how it is checked
 # qtbase comes from Debian's own source package (Qt 5.15.8 with Debian's
 # fixes); apt-get source needs a deb-src entry, which is added when missing.
+# Exit status 3: Qt is to be built and no Qt Serial Port source can be had.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-win}
 version=$(sed -n 's/^project(rfcard VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-serialport=${RFCARD_QTSERIALPORT:-../shared/third_party/qtserialport-5.15.8.tar.xz}
-serialport_sha256=8921bb8b9e8bb73077de082b40846ec6204034682720a2d7cfd3e570c968c4b9
-bash scripts/deps.sh g++-mingw-w64-x86-64-posix dpkg-dev perl python3 xz-utils zip
-
-[ -f "$serialport" ] || { echo "windows: no Qt Serial Port archive at $serialport" >&2; exit 2; }
-echo "$serialport_sha256  $serialport" | sha256sum -c --quiet - \
-  || { echo "windows: $serialport is not Qt Serial Port 5.15.8" >&2; exit 2; }
+bash scripts/deps.sh g++-mingw-w64-x86-64-posix dpkg-dev perl python3 xz-utils zip unzip git
 
 cache=${RFCARD_WINQT_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/rfcard/winqt}
 recipe=$( (cat scripts/winqt.sh; x86_64-w64-mingw32-g++-posix -dumpfullversion) | sha256sum)
@@ -35,6 +30,8 @@ if [ ! -f "$prefix/lib/libQt5SerialPort.a" ]; then
   rm -rf "$prefix"
   src=$(mktemp -d "$cache/src.XXXXXX")
   trap 'rm -rf "$src"' EXIT
+  serialport=$src/qtserialport-5.15.8.tar
+  bash scripts/qtsource.sh "$serialport" "$cache"
   if ! (cd "$src" && apt-get source --download-only -qq qtbase-opensource-src) >/dev/null 2>&1; then
     echo "windows: adding a deb-src entry for Debian's sources"
     if [ -f /etc/apt/sources.list.d/debian.sources ]; then
@@ -43,11 +40,11 @@ if [ ! -f "$prefix/lib/libQt5SerialPort.a" ]; then
     else
       sed -n 's/^deb /deb-src /p' /etc/apt/sources.list >/etc/apt/sources.list.d/rfcard-deb-src.list
     fi
-    apt-get update -qq
+    bash scripts/apt-get.sh update -qq
     (cd "$src" && apt-get source --download-only -qq qtbase-opensource-src)
   fi
   (cd "$src" && dpkg-source -x --no-check ./*.dsc qtbase >/dev/null)
-  echo "windows: building Qt for Windows into $prefix (about 20 minutes)"
+  echo "windows: building Qt for Windows into $prefix (about 12 minutes)"
   start=$(date +%s)
   bash scripts/winqt.sh "$src/qtbase" "$serialport" "$prefix.part" >"$cache/build.log" 2>&1 \
     || { tail -n 30 "$cache/build.log"; rm -rf "$prefix.part"; exit 1; }

@@ -26,11 +26,11 @@ users=(rfcard-op1 rfcard-op2)
 a=${users[0]} b=${users[1]}
 bin=/opt/rfcard/bin data=/var/lib/rfcard S=/var/lib/rfcard/rfcard.json
 on_exit 'for u in "${users[@]}"; do pkill -KILL -u "$u"; sleep 0.2; userdel "$u"; done'
-on_exit 'DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq rfcard'
+on_exit 'DEBIAN_FRONTEND=noninteractive bash scripts/apt-get.sh purge -y -qq rfcard'
 
 (cd "$build" && cpack -G DEB >/dev/null) || { echo "cpack failed"; exit 1; }
 deb=$(ls -t "$build"/rfcard_*.deb | head -n 1)
-DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >/dev/null \
+DEBIAN_FRONTEND=noninteractive bash scripts/apt-get.sh install -y -qq "$deb" >/dev/null \
   || { echo "cannot install $deb"; exit 1; }
 getent group dialout >/dev/null || { groupadd -r dialout; on_exit groupdel dialout; }
 for u in "${users[@]}"; do useradd -M -N -G dialout -s /bin/sh "$u"; done

@@ -19,7 +19,7 @@ holder=""
 on_exit '[ -n "$holder" ] && kill "$holder"'
 on_exit '[ -n "$mnt" ] && umount "$mnt"'
 start=$(date +%s)
-runs=0 kills=0 faults=0 lost=0 hangs=0
+runs=0 kills=0 faults=0 lost=0 hangs=0 gaveup=0
 
 ok() { passed=$((passed + 1)); }
 bad() { failed=$((failed + 1)); echo "FAIL: $*"; }
@@ -86,19 +86,28 @@ for round in 1 2 3; do
   done
   wait "${pids[@]}"
   runs=$((runs + 50))
+  # Every run gives a port (the 24 on distinct keys the common one), so
+  # whichever saves last sets it: any port that a finished run gave will do.
   coms=""
   for i in $(seq 0 49); do
     read -r rc ms <"$work/c$i.rc"
     [ "$ms" -gt "$max_ms" ] && max_ms=$ms
+    # A run that waited the whole 10 s for the lock (a slow disk under a
+    # crowd) rightly gives up its save and says so: its key keeps what it had.
+    if [ "$rc" -eq 0 ] && grep -q "was held by" "$work/c$i.err"; then
+      gaveup=$((gaveup + 1)); continue
+    fi
     if [ "$rc" -ne 0 ] || ! saved "$work/c$i.err"; then bad "crowd run $i: status $rc"; continue; fi
-    if [ "$i" -lt 24 ]; then want["$((i / 6)) ${keys[i % 6]}"]=$round$i
+    if [ "$i" -lt 24 ]; then
+      want["$((i / 6)) ${keys[i % 6]}"]=$round$i
+      case "|$coms|" in *"|$NOPORT|"*) ;; *) coms+="${coms:+|}$NOPORT" ;; esac
     else coms+="${coms:+|}$NOPORT$round-$i"; fi
   done
   want[com]=$coms
   verify "crowd round $round"
 done
 unset 'want[com]' # every later run gives the same port
-echo "   slowest run of the crowds: $max_ms ms"
+echo "   slowest run of the crowds: $max_ms ms; saves given up after the lock wait: $gaveup"
 
 echo "== random SIGKILL (8 rounds of 24 runs, killed after 0-60 ms)"
 exec 3>&2 2>/dev/null # bash's own "Killed" notices
@@ -162,9 +171,10 @@ for content in "" "garbage $RANDOM" "$$"; do
   want["0 ref"]="lock$content"
 done
 verify "leftover locks"
-flock -x "$S.lock" sleep 20 &
+# The holder says when it has the lock; the run starts only then.
+flock -x "$S.lock" sh -c ": >'$work/held'; exec sleep 20" &
 holder=$!
-sleep 0.2
+until [ -e "$work/held" ] || ! kill -0 "$holder" 2>/dev/null; do sleep 0.02; done
 cp -p "$S" "$work/before"
 rf "$work/h.err" --com "$NOPORT" --ref held; faults=$((faults + 1))
 check "held lock: skipped and named the holder and the values" \

@@ -24,7 +24,7 @@ mkdir -p "$work"
 # initramfs hooks, no bootloader). Its 8250 driver and devtmpfs are built in.
 kpkg=$(apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-/ {print $2}')
 if [ -z "$kpkg" ]; then
-    apt-get update -qq
+    bash scripts/apt-get.sh update -qq
     kpkg=$(apt-cache depends linux-image-amd64 | awk '/Depends: linux-image-/ {print $2}')
 fi
 kernel=$work/$kpkg.vmlinuz
