@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 PtyPeer::PtyPeer(int frameSize, Script script)
@@ -100,20 +101,34 @@ void PtyPeer::serve()
             if (reply.delayMs > 0)
                 QThread::msleep(ulong(reply.delayMs));
             const int step = reply.pieceSize > 0 ? reply.pieceSize : int(reply.bytes.size());
+            QElapsedTimer sincePiece;
+            m_LongestGapMs = 0;
             for (int at = 0; at < reply.bytes.size(); at += step) {
                 if (at > 0)
                     QThread::usleep(ulong(reply.gapUs));
+                if (at == reply.heldFrom) {
+                    while (!m_Released && !m_Stop)
+                        QThread::msleep(1);
+                    m_Released = false;
+                }
+                if (at > 0)
+                    m_LongestGapMs = std::max(int(m_LongestGapMs), int(sincePiece.elapsed()));
                 const QByteArray piece = reply.bytes.mid(at, step);
                 (void)::write(m_Master, piece.constData(), size_t(piece.size()));
+                sincePiece.start();
             }
+            if (reply.heldFrom >= 0 && reply.heldFrom < reply.bytes.size())
+                ++m_HeldWritten;
         }
     }
 }
 
-int PtyPeer::Reply::spanMs() const
+void PtyPeer::release()
 {
-    const int pieces = pieceSize > 0 ? int((bytes.size() + pieceSize - 1) / pieceSize) : 1;
-    return delayMs + (pieces - 1) * gapUs / 1000;
+    const int done = ++m_Releases;
+    m_Released = true;
+    while (m_HeldWritten < done && !m_Stop)
+        QThread::msleep(1);
 }
 
 namespace CardReply {

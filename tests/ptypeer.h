@@ -17,14 +17,15 @@ class PtyPeer {
 public:
     // How the card writes its answer: after delayMs, in one write or, the
     // way a serial driver may deliver it, in pieces of pieceSize bytes with
-    // gapUs between them.
+    // gapUs between them. From byte heldFrom on, nothing is written before
+    // release(): a reply that comes after the tool has given up on it, for
+    // certain, however slow the machine.
     struct Reply {
         QByteArray bytes; // nothing: no answer
         int delayMs = 0;
         int pieceSize = 0; // 0: one write
         int gapUs = 0;
-        // From the request until the last byte is written, roughly.
-        int spanMs() const;
+        int heldFrom = -1;
     };
     using Script = std::function<Reply(const QByteArray &frame)>;
 
@@ -38,6 +39,11 @@ public:
     QByteArray leftover() const;
     // Waits until n frames were seen (or the time is up).
     bool waitForFrames(int n, int timeoutMs = 3000) const;
+    // Lets a held reply go on, and waits until it is written whole.
+    void release();
+    // The longest pause between two pieces of the last reply, as it was
+    // (the thread may sleep longer than asked on a busy machine).
+    int longestGapMs() const { return m_LongestGapMs; }
 
 private:
     void serve();
@@ -52,6 +58,10 @@ private:
     QList<QByteArray> m_Frames;
     QByteArray m_Pending;
     std::atomic<bool> m_Stop{false};
+    std::atomic<bool> m_Released{false};
+    std::atomic<int> m_Releases{0};
+    std::atomic<int> m_HeldWritten{0};
+    std::atomic<int> m_LongestGapMs{0};
     std::thread m_Thread;
 };
 

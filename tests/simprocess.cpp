@@ -17,6 +17,18 @@ SimProcess::~SimProcess()
     stop();
 }
 
+bool SimProcess::waitForFault()
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!m_Trace.contains("| fault ") && timer.elapsed() < 60000
+        && m_Process.state() == QProcess::Running) {
+        m_Process.waitForReadyRead(100);
+        m_Trace += m_Process.readAllStandardError();
+    }
+    return m_Trace.contains("| fault ");
+}
+
 QByteArray SimProcess::stop()
 {
     if (m_Stopped)
@@ -29,7 +41,7 @@ QByteArray SimProcess::stop()
         m_Process.waitForFinished(5000);
     }
     // Also the trace of a simulator that ended by itself (--unplug-after).
-    m_Trace = m_Process.readAllStandardError();
+    m_Trace += m_Process.readAllStandardError();
     // A simulator that did not end cleanly (a sanitizer report, a crash)
     // fails the test that used it.
     QTest::qVerify(m_Process.exitStatus() == QProcess::NormalExit && m_Process.exitCode() == 0,

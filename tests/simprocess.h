@@ -13,6 +13,9 @@ public:
     ~SimProcess();
 
     QString device() const { return m_Device; }
+    // Waits until the simulator has played a fault (its reply, if any, is on
+    // the line then).
+    bool waitForFault();
     // Stops the simulator and returns its trace.
     QByteArray stop();
     // What the card understood, request by request ("set freq ch1 = 1500000"),
@@ -24,7 +27,7 @@ private:
     static QStringList received(const QByteArray &trace, int group);
     QProcess m_Process;
     QString m_Device;
-    QByteArray m_Trace;
+    QByteArray m_Trace; // what the simulator has written to its trace so far
     bool m_Stopped = false;
 };
 

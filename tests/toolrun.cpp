@@ -4,6 +4,9 @@
 #include <QFileInfo>
 #include <QProcess>
 
+#include <cstdio>
+#include <sys/stat.h>
+
 ToolRun::ToolRun()
 {
     QFile::copy(QStringLiteral(RFCARD_BIN), exe());
@@ -26,6 +29,16 @@ ToolRun::Result ToolRun::runBeside(
     r.out = p.readAllStandardOutput();
     r.err = p.readAllStandardError();
     return r;
+}
+
+void ToolRun::writeSettings(const QByteArray &content) const
+{
+    // Whole or not at all, as rfcard saves: a run that reads the file at the
+    // same moment never sees half of it.
+    const QString path = m_Dir.filePath(QStringLiteral("rfcard.json"));
+    writeFile(path + QStringLiteral(".new"), content);
+    std::rename(QFile::encodeName(path + QStringLiteral(".new")).constData(),
+        QFile::encodeName(path).constData());
 }
 
 bool ToolRun::hasSettings() const
@@ -54,3 +67,20 @@ QStringList words(const QString &text)
 {
     return text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
 }
+
+// Whether some process waits in flock() for the file open as `fd`, as
+// /proc/locks lists it: "1: -> FLOCK ADVISORY WRITE <pid> <maj>:<min>:<inode> 0 EOF".
+bool someoneWaitsFor(int fd)
+{
+    struct stat st;
+    QFile locks(QStringLiteral("/proc/locks"));
+    if (::fstat(fd, &st) != 0 || !locks.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray inode = ':' + QByteArray::number(qulonglong(st.st_ino)) + ' ';
+    for (const QByteArray &line : locks.readAll().split('\n')) {
+        if (line.contains("-> FLOCK") && line.contains(inode))
+            return true;
+    }
+    return false;
+}
+

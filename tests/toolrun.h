@@ -13,6 +13,8 @@ QStringList words(const QString &text);
 // A file's bytes ("(unreadable)" when it cannot be read), and a file written.
 QByteArray fileBytes(const QString &path);
 bool writeFile(const QString &path, const QByteArray &content);
+// Whether some process waits in flock() for the file open as `fd`.
+bool someoneWaitsFor(int fd);
 
 // The real rfcard executable, copied into a temporary directory of its own
 // (it keeps rfcard.json beside itself), and run like an operator would.
@@ -49,10 +51,7 @@ public:
     }
     QJsonObject settings() const { return QJsonDocument::fromJson(settingsText()).object(); }
     QString stored(const QString &module, const QString &key) const;
-    void writeSettings(const QByteArray &content) const
-    {
-        writeFile(m_Dir.filePath(QStringLiteral("rfcard.json")), content);
-    }
+    void writeSettings(const QByteArray &content) const;
 
 private:
     QTemporaryDir m_Dir;

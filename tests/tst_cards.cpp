@@ -54,15 +54,15 @@ QByteArray klrFrame(quint8 code, quint32 value, quint8 ch)
 }
 
 // A card that answers every frame with the same reply.
-PtyPeer::Script answer(const QByteArray &reply, int pieceSize = 0, int gapUs = 0)
+PtyPeer::Script answer(const QByteArray &reply)
 {
-    return [=](const QByteArray &) { return PtyPeer::Reply{reply, 0, pieceSize, gapUs}; };
+    return [=](const QByteArray &) { return PtyPeer::Reply{reply}; };
 }
 const PtyPeer::Script none = answer({});
-// A reply whose card pauses far longer than the agent waits for the rest.
+// A reply whose rest comes only after the agent has given up waiting for it.
 PtyPeer::Script split(const QByteArray &reply)
 {
-    return answer(reply, 4, 150000);
+    return [=](const QByteArray &) { return PtyPeer::Reply{reply, 0, 4, 0, 4}; };
 }
 
 // A card that answers like the real one: JQ/VN frames are echoed with status

@@ -41,22 +41,6 @@ bool makeSpecial(const QString &path, const QString &kind)
     return makeSpecial(device, QStringLiteral("device")) && QFile::link(device, path);
 }
 
-// Whether some process waits in flock() for the file open as `fd`, as
-// /proc/locks lists it: "1: -> FLOCK ADVISORY WRITE <pid> <maj>:<min>:<inode> 0 EOF".
-bool someoneWaitsFor(int fd)
-{
-    struct stat st;
-    QFile locks(QStringLiteral("/proc/locks"));
-    if (::fstat(fd, &st) != 0 || !locks.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray inode = ':' + QByteArray::number(qulonglong(st.st_ino)) + ' ';
-    for (const QByteArray &line : locks.readAll().split('\n')) {
-        if (line.contains("-> FLOCK") && line.contains(inode))
-            return true;
-    }
-    return false;
-}
-
 } // namespace
 
 class TestStore : public QObject {
