@@ -3,6 +3,8 @@
 #include "store/corvanemodule.h"
 #include "store/filelock.h"
 #include "store/programfolder.h"
+#include "store/rfcardparser.h"
+#include "store/safetext.h"
 #include "store/settingsfile.h"
 
 #include <QDir>
@@ -16,9 +18,11 @@ namespace Corvane {
 
 namespace {
 
+// Every warning names things from the settings file or its folder, which
+// other operators may have named: nothing of them reaches the terminal raw.
 void warn(const QString &text)
 {
-    std::fprintf(stderr, "warning: %s\n", text.toLocal8Bit().constData());
+    std::fprintf(stderr, "warning: %s\n", SafeText::printable(text).toLocal8Bit().constData());
 }
 
 // The first entry that is not what the file layout promises, if any.
@@ -358,13 +362,10 @@ bool Core::keepBadCopy(const FileContent &content, QString *error) const
                 || SettingsFile::modifiedAt(candidate) < SettingsFile::modifiedAt(oldest)))
             oldest = candidate;
     }
-    if (name.isEmpty()) {
-        if (!SettingsFile::removeEntry(oldest)) {
-            *error = QStringLiteral("cannot make room for a copy of the damaged file");
-            return false;
-        }
-        name = oldest;
-    }
+    // Names taken by what cannot be removed (folders an operator made there)
+    // must not stop every later save: the copy then takes a name of its own.
+    if (name.isEmpty())
+        name = SettingsFile::removeEntry(oldest) ? oldest : SettingsFile::unusedName(bad);
     // A second name for the file costs nothing and works for a file of any
     // size; where links are not possible the bytes read are copied.
     QString linkError;
@@ -387,8 +388,13 @@ QString Core::unsavedTexts() const
     QStringList texts;
     for (const Module *module : qAsConst(m_Modules)) {
         QStringList set;
-        for (auto it = module->changed().constBegin(); it != module->changed().constEnd(); ++it)
-            set << QStringLiteral("%1=\"%2\"").arg(it.key(), it.value().left(40));
+        for (auto it = module->changed().constBegin(); it != module->changed().constEnd(); ++it) {
+            const QString english = RFCardParser::englishName(it.key());
+            set << QStringLiteral("%1%2=\"%3\"")
+                       .arg(it.key(),
+                           english.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(english),
+                           it.value().left(40));
+        }
         if (!set.isEmpty())
             texts << module->name() + QLatin1Char(' ') + set.join(QLatin1Char(' '));
     }

@@ -94,10 +94,20 @@ bool FileLock::open(const QString &path, int mode, QString *error)
     else if (errno == EEXIST)
         m_Fd = ::open(name.constData(), flags);
     if (m_Fd < 0) {
+        const int cause = errno;
         *error = QStringLiteral("cannot open the lock file \"%1\": %2")
                      .arg(path,
-                         errno == ELOOP ? QStringLiteral("it is a link") : qt_error_string(errno));
-        if (errno == EACCES || errno == EROFS)
+                         cause == ELOOP ? QStringLiteral("it is a link") : qt_error_string(cause));
+        // The file that refused: the lock file itself, when it is there
+        // (another operator may have taken its read permission away), else
+        // the folder it could not be made in.
+        struct stat st;
+        if (cause == EACCES && ::lstat(name.constData(), &st) == 0)
+            *error += QStringLiteral(" (the lock file belongs to %1 and has mode %2; its owner or "
+                                     "root can give it read permission again)")
+                          .arg(SettingsFile::ownerName(st.st_uid))
+                          .arg(st.st_mode & 07777, 3, 8, QLatin1Char('0'));
+        else if (cause == EACCES || cause == EROFS)
             *error += QStringLiteral(" (the folder is not writable)");
         return false;
     }

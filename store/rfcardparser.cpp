@@ -71,3 +71,13 @@ void RFCardParser::initChannelDefaults()
             module->init(QString::fromLatin1(d.key), QString::fromLatin1(d.text));
     }
 }
+
+QString RFCardParser::englishName(const QString &key)
+{
+    const Corvane::Core *core = Corvane::Core::Instance();
+    if (key == core->unicode(CardModelKeyGbk))
+        return QStringLiteral("card model");
+    if (key == core->unicode(PortKeyGbk))
+        return QStringLiteral("port");
+    return QString();
+}

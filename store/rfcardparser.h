@@ -2,6 +2,7 @@
 #define RFCARDPARSER_H
 
 #include <QObject>
+#include <QString>
 
 namespace Corvane {
 class Module;
@@ -19,6 +20,9 @@ public:
     ~RFCardParser() override;
 
     void init();
+    // What a stored key means in English, for the keys not named in it
+    // (the card model and port keys are Chinese); empty for the others.
+    static QString englishName(const QString &key);
 
     Corvane::Module *channelModules[ChannelCount] = {};
     Corvane::Module *systemModule = nullptr;

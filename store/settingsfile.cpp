@@ -14,6 +14,7 @@
 #include <qt_windows.h>
 #else
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,17 +23,6 @@
 #endif
 
 namespace {
-
-// A name beside `base` that nothing has yet, for a temporary file.
-QString uniqueName(const QString &base)
-{
-    for (;;) {
-        const QString name
-            = base + QLatin1Char('.') + QString::number(QRandomGenerator::global()->generate(), 36);
-        if (!SettingsFile::exists(name))
-            return name;
-    }
-}
 
 #ifndef Q_OS_WIN
 
@@ -243,7 +233,7 @@ bool SettingsFile::replace(
     const QByteArray fixed = native(temp);
     struct stat st;
     if (::unlink(fixed.constData()) != 0 && ::lstat(fixed.constData(), &st) == 0) {
-        const QString other = uniqueName(temp);
+        const QString other = unusedName(temp);
         notes->append(QStringLiteral("\"%1\" is %2 and was left alone; saved through \"%3\"")
                           .arg(temp, kindOf(st.st_mode), other));
         temp = other;
@@ -317,6 +307,13 @@ bool SettingsFile::exists(const QString &path)
 {
     struct stat st;
     return ::lstat(native(path).constData(), &st) == 0 || errno != ENOENT;
+}
+
+QString SettingsFile::ownerName(uint uid)
+{
+    const passwd *user = ::getpwuid(uid_t(uid));
+    return user ? QStringLiteral("%1 (user %2)").arg(QString::fromLocal8Bit(user->pw_name)).arg(uid)
+                : QStringLiteral("user %1").arg(uid);
 }
 
 QString SettingsFile::systemError()
@@ -444,7 +441,7 @@ bool SettingsFile::replace(
 {
     QString temp = path + QStringLiteral(".tmp");
     if (!DeleteFileW(wide(temp).c_str()) && exists(temp)) {
-        const QString other = uniqueName(temp);
+        const QString other = unusedName(temp);
         notes->append(QStringLiteral("\"%1\" cannot be removed and was left alone; saved through "
                                      "\"%2\"")
                           .arg(temp, other));
@@ -501,6 +498,11 @@ bool SettingsFile::exists(const QString &path)
     return GetFileAttributesW(wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+QString SettingsFile::ownerName(uint uid)
+{
+    return QStringLiteral("user %1").arg(uid); // no numeric owners on Windows
+}
+
 QString SettingsFile::systemError()
 {
     const DWORD code = GetLastError();
@@ -521,3 +523,13 @@ qint64 SettingsFile::modifiedAt(const QString &path)
 }
 
 #endif // Q_OS_WIN
+
+QString SettingsFile::unusedName(const QString &base)
+{
+    for (;;) {
+        const QString name
+            = base + QLatin1Char('.') + QString::number(QRandomGenerator::global()->generate(), 36);
+        if (!exists(name))
+            return name;
+    }
+}

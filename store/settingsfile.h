@@ -61,10 +61,14 @@ public:
     // through another's save, or give the file a set-id bit.
     static int modeFor(const QString &folder, int oldMode = -1);
 
+    // A name beside `base` ("<base>.<random>") that nothing has yet.
+    static QString unusedName(const QString &base);
     // Removes a directory entry without following it (a file or a link).
     static bool removeEntry(const QString &path);
     // Whether something, of whatever kind, is at `path` (links not followed).
     static bool exists(const QString &path);
+    // A user's name ("user 1000" when the system has none for the number).
+    static QString ownerName(uint uid);
     // Why the last system call failed, in the system's own words (errno, or
     // GetLastError on Windows, whose codes Qt's errno table would misread).
     static QString systemError();

@@ -115,42 +115,99 @@ check "saved past the planted temporary link" test -z "$(grep warning "$work/run
 plant "link as the damaged copy" "ln -s $secret $S.bad && echo '{' >$S"
 check "the damaged copy took the next name" grep -q "kept as \"$S.bad.1\"" "$work/run.err"
 
-echo "== an upgrade that moves old settings, raced by a member with inotify"
+# The member's watcher: inotifywait on a folder; at each new name it acts
+# (swap: moves the new file aside, puts a link to root's file in its place
+# for a moment and moves the file back, so that nothing looks amiss; plant:
+# renames a file of its own over a name dpkg is about to move into place).
+# It says "watching" once the watch is set, and stops at "racer-stop": events
+# come in order, so everything before that name has been acted on then.
+cat >"$work/racer.pl" <<'EOF'
+$| = 1;
+my ($mode, $dir, $file) = @ARGV;
+my %seen;
+my $watcher = open(my $events, '-|', "exec inotifywait -m -e create,moved_to --format %f '$dir' 2>&1")
+    or die "inotifywait: $!";
+while (my $name = <$events>) {
+    chomp $name;
+    print "watching\n" if $name eq 'Watches established.';
+    last if $name eq 'racer-stop';
+    next if $name =~ /^\./ || $seen{$name}++;
+    if ($mode eq 'plant') {
+        next unless $name =~ /\.dpkg-new$/;
+        print rename($file, "$dir/$name") ? "planted $name\n" : "refused $name: $!\n";
+    } else {
+        rename("$dir/$name", "$dir/.held-$name") or next;
+        symlink($file, "$dir/$name");
+        select(undef, undef, undef, 0.3);
+        rename("$dir/.held-$name", "$dir/$name");
+        print "swapped $name\n";
+    }
+}
+kill 'TERM', $watcher;
+EOF
+race() { # MODE FOLDER FILE: starts the member's watcher, waits until it watches
+  timeout 300 runuser -u "$a" -- perl "$work/racer.pl" "$@" >"$work/racer.out" 2>&1 &
+  racer=$! racer_dir=$2
+  for ((t = 0; t < 600; ++t)); do grep -q watching "$work/racer.out" && return; sleep 0.05; done
+  echo "harness: the watcher did not start"; exit 2
+}
+race_end() { touch "$racer_dir/racer-stop"; wait "$racer"; rm -f "$racer_dir/racer-stop"; }
+install_deb() { DEBIAN_FRONTEND=noninteractive bash scripts/apt-get.sh install -y -qq --reinstall \
+  --allow-downgrades "$1" >"$work/apt.out" 2>&1; }
+old_layout() { chown root:dialout $bin && chmod 2775 $bin; } # as packages before 1.0.2-2 left it
+
+echo "== an upgrade from 1.0.2-1, whose program folder the group may write, raced by a member"
+# That package, made from this one with the scripts it had: no preinst, and
+# a postinst that opened the program folder to the group.
+old=$work/old-deb
+dpkg-deb -R "$deb" "$old" && rm -f "$old/DEBIAN/preinst"
+sed -i 's/^Version: .*/Version: 1.0.2-1/' "$old/DEBIAN/control"
+cat >"$old/DEBIAN/postinst" <<'EOF'
+#!/bin/sh
+set -e
+dir=/opt/rfcard/bin
+if [ "$1" = configure ]; then
+    if getent group dialout >/dev/null; then
+        chgrp dialout "$dir"
+        chmod 2775 "$dir"
+    fi
+fi
+exit 0
+EOF
+dpkg-deb -b "$old" "$work/rfcard_1.0.2-1.deb" >/dev/null
+DEBIAN_FRONTEND=noninteractive bash scripts/apt-get.sh purge -y -qq rfcard >/dev/null
+install_deb "$work/rfcard_1.0.2-1.deb"
+check "the old package leaves the folder open" test "$(stat -c %G:%a $bin)" = dialout:2775
+as "$a" sh -c "printf '#!/bin/sh\necho mine\n' >$bin/.mine && chmod 755 $bin/.mine \
+  && echo '[Paths]' >$bin/qt.conf && mkdir -m 2777 $bin/sub $bin/rfcard.json.tmp \
+  && echo '{\"RFCardParser ch4\": {\"gain\": \"theirs\"}}' >$bin/rfcard.json"
+race plant $bin $bin/.mine
+install_deb "$deb"
+check "the upgrade went through" test $? -eq 0
+race_end
+check "the member tried to plant a program" grep -q "rfcard.dpkg-new" "$work/racer.out"
+check "and was refused" fails grep -q "^planted" "$work/racer.out"
+check "rfcard is the package's" test -z "$(dpkg --verify rfcard)"
+check "the program folder is root's alone" \
+  test -z "$(find /opt/rfcard ! -path '/opt/rfcard/quarantine*' \( ! -user root -o -perm /022 \) ! -type l)"
+for name in .mine qt.conf sub rfcard.json.tmp; do
+  check "$name moved aside" test ! -e "$bin/$name" -a -e "$(echo /opt/rfcard/quarantine/*/bin%$name)"
+done
+check "the quarantine is root's alone" test "$(stat -c %U:%a /opt/rfcard/quarantine)" = root:700
+check "the old settings moved over" test "$(jq -r '.["RFCardParser ch4"].gain' "$S")" = theirs
+check "the settings link is root's" test "$(stat -c %U "$bin/rfcard.json")" = root
+
+echo "== upgrades raced in the data folder, and names taken in advance"
 # Root's own file, which the member must never reach.
 root_only=$work/root-only
 echo "root only" >"$root_only" && chmod 600 "$root_only"
-# The member watches the data folder; at every new name it moves the new
-# file aside, puts a link to root's file in its place for a moment (the
-# time root's next command on that name would take), and moves the file
-# back, so that nothing looks amiss afterwards.
-cat >"$work/racer.pl" <<'EOF'
-$| = 1;
-my ($dir, $target) = @ARGV;
-my %seen;
-open(my $events, '-|', 'inotifywait', '-m', '-q', '-e', 'create,moved_to', '--format', '%f', $dir)
-    or die "inotifywait: $!";
-print "watching\n";
-while (my $name = <$events>) {
-    chomp $name;
-    next if $name =~ /^\./ || $seen{$name}++;
-    rename("$dir/$name", "$dir/.held-$name") or next;
-    symlink($target, "$dir/$name");
-    select(undef, undef, undef, 0.3);
-    rename("$dir/.held-$name", "$dir/$name");
-    print "swapped $name\n";
-}
-EOF
 for round in 1 2 3; do
-  # The layout an old package left: settings in a group-writable program folder.
-  rm -f "$bin/rfcard.json" "$S" && chown root:dialout $bin && chmod 2775 $bin
+  rm -f "$bin/rfcard.json" "$S" && old_layout
   printf '{"RFCardParser ch4": {"gain": "migrated%s"}}' "$round" >"$bin/rfcard.json"
-  as "$a" perl "$work/racer.pl" "$data" "$root_only" >"$work/racer.out" 2>&1 &
-  racer=$!
-  for ((t = 0; t < 100; ++t)); do grep -q watching "$work/racer.out" && break; sleep 0.05; done
-  dpkg -i "$deb" >/dev/null 2>&1
+  race swap "$data" "$root_only"
+  install_deb "$deb"
   check "round $round: the upgrade went through" test $? -eq 0
-  sleep 0.6 # the racer puts the file back
-  pkill -u "$a"; wait "$racer" 2>/dev/null
+  race_end
   check "round $round: the member raced" grep -q "swapped rfcard.json" "$work/racer.out"
   check "round $round: root's file keeps owner, group and mode" \
     test "$(stat -c %U:%G:%a "$root_only")" = root:root:600
@@ -161,5 +218,31 @@ for round in 1 2 3; do
   check "round $round: program folder closed again" test "$(stat -c %U:%G:%a $bin)" = root:root:755
   check "round $round: the link is back" test "$(readlink $bin/rfcard.json)" = "$S"
 done
+# Old damaged settings whose name and dated names for the next two minutes
+# are taken by folders; and a folder of the member's where the link goes.
+old_layout && rm -f "$bin/rfcard.json"
+echo '{"RFCardParser ch4": {"gain": "dated"}}' >"$bin/rfcard.json.bad"
+as "$a" sh -c "now=\$(date +%s); mkdir $S.bad $bin/rfcard.json; for s in \$(seq 0 120); do
+  mkdir $S.bad.from-\$(date -d @\$((now + s)) +%Y%m%d%H%M%S); done"
+install_deb "$deb"
+check "names taken: the upgrade went through" test $? -eq 0
+check "names taken: configured" test "$(dpkg-query -W -f='${Status}' rfcard)" = "install ok installed"
+kept=$(tr -d '\r' <"$work/apt.out" | grep -o "kept as [^ ]*" | cut -d' ' -f3)
+check "names taken: the old file kept under a free name" \
+  test "$(jq -r '.["RFCardParser ch4"].gain' "$kept" 2>/dev/null)" = dated
+check "names taken: the settings link is root's" test "$(readlink $bin/rfcard.json)" = "$S"
+check "names taken: no migration folder left" test -z "$(ls -d /var/lib/.rfcard-migrate.* 2>/dev/null)"
+
+echo "== purge, while a member's process keeps writing in a folder of its own there"
+as "$a" mkdir "$data/mine"
+timeout 300 runuser -u "$a" -- sh -c "cd $data/mine && i=0 && while :; do : >f\$i; i=\$((i + 1)); done" \
+  2>/dev/null &
+writer=$!
+DEBIAN_FRONTEND=noninteractive bash scripts/apt-get.sh purge -y -qq rfcard >"$work/apt.out" 2>&1
+check "purge went through" test $? -eq 0
+check "purged, not half removed" fails dpkg-query -W -f='${Status}' rfcard
+check "the settings folder is gone" test ! -e "$data"
+kill "$writer" 2>/dev/null; wait "$writer" 2>/dev/null
+check "nothing left behind" test -z "$(ls -d /var/lib/.rfcard-purged.* /opt/rfcard 2>/dev/null)"
 
 summary

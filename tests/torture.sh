@@ -222,6 +222,10 @@ else
   as_nobody --gain nobody; faults=$((faults + 1))
   check "read-only file: the cause" grep -q "cannot be written: Permission denied" "$work/n.err"
   unchanged "read-only file" "$work/before" "$S"
+  chmod 000 "$S.lock"
+  as_nobody --gain nobody; faults=$((faults + 1))
+  check "unreadable lock file: named with its owner and mode" \
+    grep -q "the lock file belongs to root (user 0) and has mode 000" "$work/n.err"
   chmod 755 "$T"
   verify "read-only"
 fi

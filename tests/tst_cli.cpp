@@ -221,6 +221,15 @@ private slots:
         QCOMPARE(QDir(elsewhere.path()).entryList(QDir::Files).size(), 1);
         QVERIFY(QDir(lookalike).isEmpty());
         QCOMPARE(::access((folder + "/rfcard.json").constData(), F_OK), -1);
+
+        // Nor is a settings link to such a name followed under a mangled one.
+        const QByteArray link = QFile::encodeName(tool.dir()) + "/rfcard.json";
+        QCOMPARE(::symlink("caf\xe9/rfcard.json", link.constData()), 0);
+        p.start(QStringLiteral("/usr/bin/env"), {"LC_ALL=C.UTF-8", tool.exe(), "--part", "2"});
+        QVERIFY(p.waitForFinished(30000));
+        QVERIFY(p.readAllStandardError().contains("leads to a name that is not valid"));
+        QVERIFY(QDir(lookalike).isEmpty());
+        QCOMPARE(::access((folder + "/rfcard.json").constData(), F_OK), -1);
     }
 
     // The file is the operator's too: a run that changes nothing leaves it

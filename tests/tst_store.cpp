@@ -174,6 +174,8 @@ private slots:
         QTest::newRow("module twice") << QByteArray(R"({"damaged c": {"k": "kept", "x": "1"}, "damaged c": {"k": "kept"}})") << "names a module more than once";
         QTest::newRow("key twice") << QByteArray(R"({"damaged c": {"k": "kept", "k": "kept"}})") << "names a setting twice in one module";
         QTest::newRow("huge") << QByteArray(int(Core::MaxFileSize) + 1, ' ') << "larger than";
+        // Another operator's names reach the terminal only as printable text.
+        QTest::newRow("name with control characters") << QByteArray("{\"x\\n{\\u001b]0;t\\u0007\": 5}") << "module \"x\\n{\\u001b]0;t\\u0007\" is not an object";
     }
     // clang-format on
     void damagedFileIsReportedAndKept()
@@ -194,6 +196,7 @@ private slots:
             Core::Instance()->init(path);
             const QString text = QString::fromUtf8(err.text());
             QVERIFY2(text.contains(path) && text.contains(problem), qPrintable(text));
+            QVERIFY(!text.contains(QRegularExpression(QStringLiteral("[\\x00-\\x09\\x0b-\\x1f]"))));
         }
         // What is sound is still used.
         const bool partly = content.contains("\"kept\"");
@@ -229,6 +232,19 @@ private slots:
         const QStringList copies = QDir(dir.path()).entryList({QStringLiteral("rfcard.json.bad*")});
         QCOMPARE(copies.size(), Core::MaxBadCopies);
         QCOMPARE(k(path, "bad copies"), QString::number(Core::MaxBadCopies + 2));
+
+        // Folders an operator made at every one of those names do not stop
+        // the saves for good: the copy takes a name of its own, and says so.
+        for (const QString &copy : copies)
+            QVERIFY(QFile::remove(dir.filePath(copy)) && QDir(dir.path()).mkdir(copy));
+        QVERIFY(writeFile(path, "damaged again"));
+        const QString err = setAndSave(path, "bad copies", QStringLiteral("past the folders"));
+        const QString kept = QRegularExpression(QStringLiteral("kept as \"([^\"]+)\""))
+                                 .match(err)
+                                 .captured(1);
+        QVERIFY2(kept.startsWith(path + QStringLiteral(".bad.")), qPrintable(err));
+        QCOMPARE(fileBytes(kept), QByteArray("damaged again"));
+        QCOMPARE(k(path, "bad copies"), QStringLiteral("past the folders"));
     }
 
     // Special files where the store expects its own: refused at once with a

@@ -1,0 +1,17 @@
+#ifndef SAFETEXT_H
+#define SAFETEXT_H
+
+#include <QString>
+
+// Names and values that come from a file others may write (the shared
+// settings, a folder's name) reach a terminal or a script only as printable
+// text: a line break or an escape sequence in a module name could otherwise
+// start a line of its own, or retitle and recolour the reader's terminal.
+// Control characters and other unprintable ones are written as escapes, the
+// way Qt's debug stream quotes a string ("\n", "\u001b").
+class SafeText {
+public:
+    static QString printable(const QString &text);
+};
+
+#endif // SAFETEXT_H
