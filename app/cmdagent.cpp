@@ -230,9 +230,9 @@ int CmdAgent::dispatch()
 void CmdAgent::printReport(const QVariantMap &report) const
 {
     const QByteArray json = QJsonDocument::fromVariant(QVariant(report)).toJson();
-    std::fwrite(json.constData(), 1, size_t(json.size()), stdout);
-    std::fputs("\n", stdout);
-    std::fflush(stdout);
+    std::fwrite(json.constData(), 1, size_t(json.size()), reportOut);
+    std::fputs("\n", reportOut);
+    std::fflush(reportOut);
 }
 
 void CmdAgent::openCard(QString cardName, QString portName)

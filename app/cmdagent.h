@@ -12,7 +12,10 @@
 #include <QMap>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QVariantMap>
+
+#include <cstdio>
 
 class QCoreApplication;
 
@@ -36,6 +39,9 @@ public:
     int dispatch();
     void openCard(QString cardName, QString portName);
 
+    // The card model the run will use, before anything is merged: --card
+    // upper-cased, or the one stored.
+    QString cardOfRun() const;
     QString mergeCard();
     QString mergeCom();
     void mergeFreq(int ch);
@@ -50,6 +56,27 @@ public:
 
     void setAllParams(QString cardName, int ch, QVariantMap params);
     QVariantMap readAllParams(QString cardName, int ch);
+
+    // What a model's getters gave, by the read-back's names ("freq",
+    // "rfatt", ...), in the card's own units; a reading that failed is
+    // absent. takeReadings reads the model's readings in their order on the
+    // line, all of them or those named; reportOf turns readings into the
+    // read-back's texts (a complete report has every key, empty where its
+    // readings failed; otherwise only the keys its readings give).
+    using Readings = QMap<QString, double>;
+    Readings takeReadings(const QString &model, int ch, const QStringList &only = QStringList());
+    static QVariantMap reportOf(const QString &model, int ch, const Readings &r, bool complete);
+
+    // Whether a card holds what a set run's commands gave it (`applied`, the
+    // values the drivers sent): only those readings are taken, on the port
+    // that is open, and compared in the card's units; what differs is told
+    // in the read-back's own words.
+    struct Difference {
+        QString key;
+        QString set;
+        QString read; // empty: could not be read
+    };
+    QList<Difference> verify(const QString &model, int ch, const Readings &applied);
 
     static QCommandLineOption cardOption();
     static QCommandLineOption comOption();
@@ -66,6 +93,14 @@ public:
     static QCommandLineOption upGainOption();
     static QCommandLineOption gchOption();
 
+    // The text of an option as this run uses it, in the option's own units:
+    // as given (`given` true), or as an earlier run stored it for channel
+    // `ch` (frequencies stored in kHz are shown in MHz again).
+    QString optionText(const QString &name, int ch, bool *given) const;
+    // A card's value of a parameter in the units of the option that sets it
+    // (82 half-dB steps of a VN2810's gain: "41"; its output 1: "21.4").
+    static QString userValue(const QString &model, const QString &parameter, qint64 value);
+
     // Map values to card integers. Frequencies (and the KLR620 gain) are
     // truncated toward zero; everything else goes through QVariant::toInt,
     // which rounds a double and takes a text only when it is a whole number.
@@ -75,6 +110,9 @@ public:
     static int roundedInt(const QVariant &value);
 
     QCommandLineParser parser;
+    // Where a read-back's report goes (rfcard-strict keeps its standard
+    // output for the report alone).
+    FILE *reportOut = stdout;
     QMap<QString, QString> systemParams;
     QVariantMap channelParams[ChannelCount];
     KLRCard klrCard;
@@ -95,10 +133,6 @@ private:
     void applyJq5140(int ch, const QVariantMap &params);
     void applyVn2810(unsigned ch, const QVariantMap &params);
     void applyJq5120(int ch, const QVariantMap &params);
-    QVariantMap readKlr620(int ch);
-    QVariantMap readJq5140(int ch);
-    QVariantMap readVn2810(int ch);
-    QVariantMap readJq5120(int ch);
 };
 
 #endif // CMDAGENT_H

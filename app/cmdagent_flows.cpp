@@ -11,14 +11,21 @@
 
 namespace {
 
+// The IF outputs a model selects by --outfreq, in kHz: 70 MHz is the first.
+constexpr int FirstOutputKHz = 70000;
+int secondOutputKHz(const QString &model)
+{
+    return model == CardModels::Jq5140 ? 140000 : 21400;
+}
+
 // The output selection for a requested IF output frequency in kHz. A
 // frequency the card does not have gives 2, which the card refuses with its
 // "outFreq overflow" line, so the operator sees why nothing was selected.
-int outputSelect(int outFreqKHz, int secondKHz)
+int outputSelect(int outFreqKHz, const QString &model)
 {
-    if (outFreqKHz == 70000)
+    if (outFreqKHz == FirstOutputKHz)
         return 0;
-    return outFreqKHz == secondKHz ? 1 : 2;
+    return outFreqKHz == secondOutputKHz(model) ? 1 : 2;
 }
 
 QString fixed(double value, int decimals)
@@ -31,19 +38,23 @@ QString general(double value)
     return QString::number(value, 'g', 6);
 }
 
-// A read that failed reports an empty text: the key is there, no number is
-// invented.
-template <typename T, typename Format> QString textOf(bool ok, T value, Format format)
-{
-    return ok ? format(value) : QString();
-}
-
 QString decimal(qint64 value)
 {
     return QString::number(value);
 }
 
 } // namespace
+
+QString CmdAgent::userValue(const QString &model, const QString &parameter, qint64 value)
+{
+    // The inverse of what the merges and the apply flow do with an option.
+    if (parameter == QLatin1String("freq"))
+        return QString::number(value / 1000.0, 'g', 10);
+    if (parameter == QLatin1String("outfreq") && (value == 0 || value == 1))
+        return general((value ? secondOutputKHz(model) : FirstOutputKHz) / 1000.0);
+    const bool halfSteps = model != CardModels::Klr620 && parameter == QLatin1String("gain");
+    return halfSteps ? general(value * 0.5) : QString::number(value);
+}
 
 int CmdAgent::truncatedInt(const QVariant &value)
 {
@@ -107,7 +118,7 @@ void CmdAgent::applyJq5140(int ch, const QVariantMap &params)
     // 1 through the IF adjust attenuator.
     jqCardFour.SetWorkMode(ch, workmode) && jqCardFour.SetFreq(ch, freq)
         && jqCardFour.SetGain(ch, gain2, workmode) && jqCardFour.SetRefType(ch, ref)
-        && jqCardFour.SetIFOutputSelect(ch, outputSelect(outfreq, 140000));
+        && jqCardFour.SetIFOutputSelect(ch, outputSelect(outfreq, CardModels::Jq5140));
 }
 
 void CmdAgent::applyVn2810(unsigned ch, const QVariantMap &params)
@@ -116,7 +127,7 @@ void CmdAgent::applyVn2810(unsigned ch, const QVariantMap &params)
     const int gain2 = roundedInt(params.value(QStringLiteral("gain2")));
     const int outfreq = roundedInt(params.value(QStringLiteral("outfreq")));
     vnCard.SetFreq(ch, freq) && vnCard.SetGain(ch, unsigned(gain2))
-        && vnCard.SetIFOutputSelect(ch, unsigned(outputSelect(outfreq, 21400)));
+        && vnCard.SetIFOutputSelect(ch, unsigned(outputSelect(outfreq, CardModels::Vn2810)));
 }
 
 void CmdAgent::applyJq5120(int ch, const QVariantMap &params)
@@ -135,116 +146,136 @@ void CmdAgent::applyJq5120(int ch, const QVariantMap &params)
 QVariantMap CmdAgent::readAllParams(QString cardName, int ch)
 {
     qDebug() << "readAllParams cardname =" << cardName << " ch =" << ch;
-    if (cardName == CardModels::Klr620)
-        return readKlr620(ch);
-    if (cardName == CardModels::Jq5140)
-        return readJq5140(ch);
-    if (cardName == CardModels::Vn2810)
-        return readVn2810(ch);
-    if (cardName == CardModels::Jq5120)
-        return readJq5120(ch);
-    return QVariantMap();
+    if (!CardModels::isKnown(cardName))
+        return QVariantMap();
+    qDebug() << qPrintable(QStringLiteral("This is ") + cardName) << " ch = " << ch;
+    return reportOf(cardName, ch, takeReadings(cardName, ch), true);
 }
 
-QVariantMap CmdAgent::readKlr620(int ch)
+namespace {
+
+// One reading: the getter's value, when it gave one.
+template <typename T, typename Get>
+void take(CmdAgent::Readings &r, const QStringList &only, const char *name, Get get)
 {
-    qDebug() << "This is KLR620"
-             << " ch = " << ch;
+    T value{};
+    if ((only.isEmpty() || only.contains(QLatin1String(name))) && get(value))
+        r.insert(QLatin1String(name), double(value));
+}
+
+} // namespace
+
+CmdAgent::Readings CmdAgent::takeReadings(const QString &model, int ch, const QStringList &only)
+{
+    // In each model's order, which is the order of the queries on the line.
+    Readings r;
     const unsigned c = unsigned(ch);
-    unsigned freq = 0, mode = 0, ifAtt = 0, rfAtt = 0, band = 0, warning = 0;
-    const bool freqOk = klrCard.GetFreq(c, freq);
-    const bool modeOk = klrCard.GetWorkMode(c, mode);
-    const bool ifOk = klrCard.GetIFAttenuation(c, ifAtt);
-    const bool rfOk = klrCard.GetRFAttenuation(c, rfAtt);
-    const bool gainOk = modeOk && ifOk && rfOk;
-    const qint64 gain = (mode == 0 ? 30 : 45) - qint64(rfAtt) - qint64(ifAtt);
-    const bool bandOk = klrCard.GetBandwidth(c, band);
-    const bool warningOk = klrCard.GetWarning(c, warning);
+    if (model == CardModels::Klr620) {
+        take<unsigned>(r, only, "freq", [&](unsigned &v) { return klrCard.GetFreq(c, v); });
+        take<unsigned>(r, only, "workmode", [&](unsigned &v) { return klrCard.GetWorkMode(c, v); });
+        take<unsigned>(r, only, "ifatt", [&](unsigned &v) { return klrCard.GetIFAttenuation(c, v); });
+        take<unsigned>(r, only, "rfatt", [&](unsigned &v) { return klrCard.GetRFAttenuation(c, v); });
+        take<unsigned>(r, only, "band", [&](unsigned &v) { return klrCard.GetBandwidth(c, v); });
+        take<unsigned>(r, only, "warning", [&](unsigned &v) { return klrCard.GetWarning(c, v); });
+    } else if (model == CardModels::Jq5140) {
+        take<int>(r, only, "freq", [&](int &v) { return jqCardFour.GetFreq(ch, v); });
+        take<double>(r, only, "temp", [&](double &v) { return jqCardFour.GetTemperature(ch, v); });
+        take<int>(r, only, "workmode", [&](int &v) { return jqCardFour.GetWorkMode(ch, v); });
+        take<int>(r, only, "ref", [&](int &v) { return jqCardFour.GetRefType(ch, v); });
+        take<int>(r, only, "power", [&](int &v) { return jqCardFour.GetInputPower(ch, v); });
+        // The work mode tells which attenuator sets the gain; without one,
+        // the one of mode 0 is read.
+        const bool rfMode = r.value(QStringLiteral("workmode"), 0) == 0;
+        const QStringList att = only.isEmpty()
+            ? QStringList{rfMode ? QStringLiteral("rfatt") : QStringLiteral("ifatt")}
+            : only;
+        take<int>(r, att, "rfatt", [&](int &v) { return jqCardFour.GetRFAttenuation(ch, v); });
+        take<int>(r, att, "ifatt", [&](int &v) { return jqCardFour.GetIFAttenuation(ch, v); });
+        take<int>(r, only, "outfreq", [&](int &v) { return jqCardFour.GetIFOutputSelect(ch, v); });
+    } else if (model == CardModels::Vn2810) {
+        take<unsigned>(r, only, "freq", [&](unsigned &v) { return vnCard.GetFreq(c, v); });
+        take<unsigned>(r, only, "gain", [&](unsigned &v) { return vnCard.GetGain(c, v); });
+        take<double>(r, only, "temp", [&](double &v) { return vnCard.GetTemperature(c, v); });
+        take<unsigned>(r, only, "outfreq", [&](unsigned &v) { return vnCard.GetIFOutputSelect(c, v); });
+        take<unsigned>(r, only, "hardch", [&](unsigned &v) { return vnCard.GetType(c, v); });
+    } else if (model == CardModels::Jq5120) {
+        take<int>(r, only, "freq", [&](int &v) { return jqCardTwo.GetFreq(ch, v); });
+        take<int>(r, only, "ref", [&](int &v) { return jqCardTwo.GetRefType(ch, v); });
+        take<int>(r, only, "band", [&](int &v) { return jqCardTwo.GetIFOutputSelect(ch, v); });
+        take<int>(r, only, "gain", [&](int &v) { return jqCardTwo.GetGain(ch, v); });
+    }
+    return r;
+}
 
+QVariantMap CmdAgent::reportOf(const QString &model, int ch, const Readings &r, bool complete)
+{
     QVariantMap report;
-    report.insert(QStringLiteral("freq"),
-        textOf(freqOk, freq / 1000.0, [](double v) { return fixed(v, 3); }));
-    report.insert(QStringLiteral("workmode"), textOf(modeOk, qint64(mode), decimal));
-    report.insert(QStringLiteral("gain"), textOf(gainOk, gain, decimal));
-    report.insert(QStringLiteral("band"), textOf(bandOk, qint64(band), decimal));
-    report.insert(QStringLiteral("warning"), textOf(warningOk, qint64(warning), decimal));
+    // A key whose readings are all there gets its text; one whose readings
+    // failed gets an empty text in a complete report (no number is made
+    // up), and is left out otherwise.
+    const auto put = [&](const char *key, QStringList needs, const auto &text) {
+        bool all = true;
+        for (const QString &n : needs)
+            all = all && r.contains(n);
+        if (all)
+            report.insert(QLatin1String(key), text());
+        else if (complete)
+            report.insert(QLatin1String(key), QString());
+    };
+    const auto v = [&](const char *name) { return r.value(QLatin1String(name)); };
+    const auto plain = [&](const char *name) {
+        put(name, {QLatin1String(name)}, [&] { return decimal(qint64(v(name))); });
+    };
+    put("freq", {"freq"}, [&] { return fixed(v("freq") / 1000.0, 3); });
+    if (model == CardModels::Klr620) {
+        plain("workmode");
+        put("gain", {"workmode", "rfatt", "ifatt"}, [&] {
+            return decimal((v("workmode") == 0 ? 30 : 45) - qint64(v("rfatt")) - qint64(v("ifatt")));
+        });
+        plain("band");
+        plain("warning");
+    } else if (model == CardModels::Jq5140) {
+        put("temp", {"temp"}, [&] { return general(v("temp") / 10.0); });
+        plain("workmode");
+        plain("ref");
+        plain("power");
+        const bool rfMode = v("workmode") == 0;
+        put("gain", {"workmode", rfMode ? "rfatt" : "ifatt"}, [&] {
+            return general(rfMode ? (60 - v("rfatt")) * 0.5 : 50.0 - v("ifatt"));
+        });
+        plain("outfreq");
+    } else if (model == CardModels::Vn2810) {
+        put("gain", {"gain"}, [&] { return fixed(v("gain") * 0.5, 1); });
+        put("temp", {"temp"}, [&] { return general(v("temp") / 10.0); });
+        plain("outfreq");
+        plain("hardch");
+    } else if (model == CardModels::Jq5120) {
+        plain("ref");
+        plain("band");
+        put("gain", {"gain"}, [&] { return fixed(v("gain") * 0.5, 1); });
+        return report; // the two-channel card's report names no channel
+    }
     report.insert(QStringLiteral("ch"), decimal(ch));
     return report;
 }
 
-QVariantMap CmdAgent::readJq5140(int ch)
+QList<CmdAgent::Difference> CmdAgent::verify(const QString &model, int ch, const Readings &applied)
 {
-    qDebug() << "This is JQ5140"
-             << " ch = " << ch;
-    int freq = 0, mode = 0, ref = 0, power = 0, att = 0, select = 0;
-    double temp = 0;
-    const bool freqOk = jqCardFour.GetFreq(ch, freq);
-    const bool tempOk = jqCardFour.GetTemperature(ch, temp);
-    const bool modeOk = jqCardFour.GetWorkMode(ch, mode);
-    const bool refOk = jqCardFour.GetRefType(ch, ref);
-    const bool powerOk = jqCardFour.GetInputPower(ch, power);
-    // Without a work mode, read the attenuation mode 0 uses; the gain it
-    // stands for is unknown then.
-    const bool rfMode = !modeOk || mode == 0;
-    const bool attOk
-        = rfMode ? jqCardFour.GetRFAttenuation(ch, att) : jqCardFour.GetIFAttenuation(ch, att);
-    const double gain = rfMode ? (60 - att) * 0.5 : 50.0 - att;
-    const bool selectOk = jqCardFour.GetIFOutputSelect(ch, select);
-
-    QVariantMap report;
-    report.insert(QStringLiteral("freq"),
-        textOf(freqOk, freq / 1000.0, [](double v) { return fixed(v, 3); }));
-    report.insert(QStringLiteral("temp"), textOf(tempOk, temp / 10.0, general));
-    report.insert(QStringLiteral("workmode"), textOf(modeOk, qint64(mode), decimal));
-    report.insert(QStringLiteral("ref"), textOf(refOk, qint64(ref), decimal));
-    report.insert(QStringLiteral("power"), textOf(powerOk, qint64(power), decimal));
-    report.insert(QStringLiteral("gain"), textOf(modeOk && attOk, gain, general));
-    report.insert(QStringLiteral("outfreq"), textOf(selectOk, qint64(select), decimal));
-    report.insert(QStringLiteral("ch"), decimal(ch));
-    return report;
-}
-
-QVariantMap CmdAgent::readVn2810(int ch)
-{
-    qDebug() << "This is VN2810"
-             << " ch = " << ch;
-    const unsigned c = unsigned(ch);
-    unsigned freq = 0, gain = 0, select = 0, type = 0;
-    double temp = 0;
-    const bool freqOk = vnCard.GetFreq(c, freq);
-    const bool gainOk = vnCard.GetGain(c, gain);
-    const bool tempOk = vnCard.GetTemperature(c, temp);
-    const bool selectOk = vnCard.GetIFOutputSelect(c, select);
-    const bool typeOk = vnCard.GetType(c, type);
-
-    QVariantMap report;
-    report.insert(QStringLiteral("freq"),
-        textOf(freqOk, freq / 1000.0, [](double v) { return fixed(v, 3); }));
-    report.insert(
-        QStringLiteral("gain"), textOf(gainOk, gain * 0.5, [](double v) { return fixed(v, 1); }));
-    report.insert(QStringLiteral("temp"), textOf(tempOk, temp / 10.0, general));
-    report.insert(QStringLiteral("outfreq"), textOf(selectOk, qint64(select), decimal));
-    report.insert(QStringLiteral("hardch"), textOf(typeOk, qint64(type), decimal));
-    report.insert(QStringLiteral("ch"), decimal(ch));
-    return report;
-}
-
-QVariantMap CmdAgent::readJq5120(int ch)
-{
-    qDebug() << "This is JQ5120"
-             << " ch = " << ch;
-    int freq = 0, ref = 0, band = 0, gain = 0;
-    const bool freqOk = jqCardTwo.GetFreq(ch, freq);
-    const bool refOk = jqCardTwo.GetRefType(ch, ref);
-    const bool bandOk = jqCardTwo.GetIFOutputSelect(ch, band);
-    const bool gainOk = jqCardTwo.GetGain(ch, gain);
-
-    QVariantMap report;
-    report.insert(QStringLiteral("freq"),
-        textOf(freqOk, freq / 1000.0, [](double v) { return fixed(v, 3); }));
-    report.insert(QStringLiteral("ref"), textOf(refOk, qint64(ref), decimal));
-    report.insert(QStringLiteral("band"), textOf(bandOk, qint64(band), decimal));
-    report.insert(
-        QStringLiteral("gain"), textOf(gainOk, gain * 0.5, [](double v) { return fixed(v, 1); }));
-    return report;
+    const Readings read = takeReadings(model, ch, applied.keys());
+    QList<Difference> differences;
+    if (read == applied)
+        return differences;
+    // In the read-back's own words where they show it, else as the values.
+    const QVariantMap want = reportOf(model, ch, applied, false);
+    const QVariantMap got = reportOf(model, ch, read, false);
+    for (auto it = want.constBegin(); it != want.constEnd(); ++it) {
+        if (it.value() != got.value(it.key()))
+            differences.append({it.key(), it.value().toString(), got.value(it.key()).toString()});
+    }
+    for (auto it = applied.constBegin(); differences.isEmpty() && it != applied.constEnd(); ++it) {
+        if (!read.contains(it.key()) || read.value(it.key()) != it.value())
+            differences.append({it.key(), general(it.value()),
+                read.contains(it.key()) ? general(read.value(it.key())) : QString()});
+    }
+    return differences;
 }

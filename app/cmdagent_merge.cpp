@@ -19,6 +19,17 @@ QString portNormalized(const QString &text)
     return PortName::normalized(text);
 }
 
+// The system keys, the same texts the store declares from their GBK bytes.
+QString cardModelKey()
+{
+    return QStringLiteral("变频卡型号");
+}
+
+QString portKey()
+{
+    return QStringLiteral("端口号");
+}
+
 } // namespace
 
 QString CmdAgent::mergeSystemKey(const QCommandLineOption &option, const QString &storeKey,
@@ -39,13 +50,13 @@ QString CmdAgent::mergeSystemKey(const QCommandLineOption &option, const QString
 QString CmdAgent::mergeCard()
 {
     return mergeSystemKey(
-        cardOption(), QStringLiteral("变频卡型号"), QStringLiteral("cardname"), &upperCased);
+        cardOption(), cardModelKey(), QStringLiteral("cardname"), &upperCased);
 }
 
 QString CmdAgent::mergeCom()
 {
     return mergeSystemKey(
-        comOption(), QStringLiteral("端口号"), QStringLiteral("com"), &portNormalized);
+        comOption(), portKey(), QStringLiteral("com"), &portNormalized);
 }
 
 void CmdAgent::mergeChannelKey(
@@ -138,4 +149,26 @@ void CmdAgent::mergeUpFreq(int ch)
 void CmdAgent::mergeUpGain(int ch)
 {
     mergeChannelKey(ch, upGainOption(), QStringLiteral("upgain"), Form::Text);
+}
+
+QString CmdAgent::optionText(const QString &name, int ch, bool *given) const
+{
+    *given = parser.isSet(name);
+    if (*given)
+        return parser.value(name);
+    const RFCardParser *store = RFCardParser::instance();
+    if (ch < 0 || ch >= ChannelCount || !store->channelModules[ch])
+        return QString();
+    const QString stored = store->channelModules[ch]->val(name);
+    const bool kHz = name == QLatin1String("freq") || name == QLatin1String("outfreq")
+        || name == QLatin1String("upfreq");
+    return kHz ? QString::number(stored.toDouble() / 1000.0, 'g', 9) : stored;
+}
+
+QString CmdAgent::cardOfRun() const
+{
+    if (parser.isSet(cardOption()))
+        return upperCased(parser.value(cardOption()));
+    const Corvane::Module *system = RFCardParser::instance()->systemModule;
+    return system ? system->val(cardModelKey()) : QString();
 }

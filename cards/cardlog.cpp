@@ -10,12 +10,19 @@ QByteArray head(const char *card, const char *operation)
     return QByteArray("error: ") + card + ' ' + operation;
 }
 
-QByteArray overflowText(const char *card, const char *operation, const char *name)
+} // namespace
+
+QByteArray CardLog::overflowText(const char *card, const char *operation, const char *name)
 {
     return head(card, operation) + ",freq overflow, " + name + " = ";
 }
 
-} // namespace
+bool CardLog::took(int result, qint64 value)
+{
+    if (result == 1)
+        RunEvents::report({RunEvents::Applied, QString(), value});
+    return result != 0;
+}
 
 bool CardLog::opened(bool isOpen, const char *card, const char *operation)
 {
@@ -37,14 +44,4 @@ void CardLog::queryFailed(const char *card, const char *operation, int value)
 void CardLog::queryFailed(const char *card, const char *operation, double value)
 {
     qCritical() << (head(card, operation) + " Query failed, val =  ").constData() << value;
-}
-
-void CardLog::overflow(const char *card, const char *operation, const char *name, int value)
-{
-    qCritical() << overflowText(card, operation, name).constData() << value;
-}
-
-void CardLog::overflow(const char *card, const char *operation, const char *name, unsigned value)
-{
-    qCritical() << overflowText(card, operation, name).constData() << value;
 }

@@ -1,5 +1,7 @@
 #include "cards/feexchange.h"
 
+#include "serial/runevents.h"
+
 #include <QByteArray>
 #include <QDebug>
 
@@ -26,10 +28,17 @@ int FeExchange::run(UartAgent &uart, const Dialect &dialect, quint8 command, qui
     switch (FeFrame::check(recvBuf, recvLen, code)) {
     case FeFrame::Check::BadLength:
         qDebug("LModule::lSetInterface: m_RecvLen error %d\n", int(recvLen));
+        RunEvents::report({RunEvents::BadLength,
+            QString::asprintf("LModule::lSetInterface: m_RecvLen error %d", int(recvLen)),
+            recvLen});
         return ModuleResult::OutOfRange;
-    case FeFrame::Check::WrongCode:
-        std::printf("LModule::RFInterface: Parameter error %02X %02X\n", recvBuf[2], code);
+    case FeFrame::Check::WrongCode: {
+        const QString line = QString::asprintf(
+            "LModule::RFInterface: Parameter error %02X %02X", recvBuf[2], code);
+        std::printf("%s\n", line.toLatin1().constData());
+        RunEvents::report({RunEvents::WrongCode, line, recvBuf[2]});
         return ModuleResult::WrongCode;
+    }
     case FeFrame::Check::Ok:
         break;
     }
@@ -41,10 +50,15 @@ int FeExchange::run(UartAgent &uart, const Dialect &dialect, quint8 command, qui
         (QByteArray(dialect.module) + "::lQueryGetParameterValue").constData(), recvBuf[3],
         recvBuf[4], recvBuf[5], recvBuf[6]);
     if (FeFrame::statusFailed(recvBuf)) {
-        if (dialect.statusOnStdout)
-            std::printf("error, uart replay failed code=%02x\n", recvBuf[1]);
-        else
+        QString line;
+        if (dialect.statusOnStdout) {
+            line = QString::asprintf("error, uart replay failed code=%02x", recvBuf[1]);
+            std::printf("%s\n", line.toLatin1().constData());
+        } else {
             qCritical() << "error, uart replay failed code=%02x\n" << int(recvBuf[1]);
+            line = RunEvents::logLine("error, uart replay failed code=%02x\n", int(recvBuf[1]));
+        }
+        RunEvents::report({RunEvents::StatusFailed, line, recvBuf[1]});
     }
     return FeFrame::decode(recvBuf, dialect.replyLayout(recvBuf[2]));
 }

@@ -1,6 +1,7 @@
 #include "serial/uartagent.h"
 
 #include "serial/portname.h"
+#include "serial/runevents.h"
 
 #include <QDebug>
 
@@ -45,8 +46,11 @@ void UartAgent::openPort(
     if (!m_SerialPort.open(QIODevice::ReadWrite)) {
         qDebug() << "open uart" << m_PortName << "failed";
         m_IsOpen = false;
+        RunEvents::report({RunEvents::PortFailed,
+            RunEvents::logLine("open uart", m_PortName, "failed"), 0, m_SerialPort.errorString()});
         return;
     }
+    RunEvents::report({RunEvents::PortOpened, QString(), 0, m_PortName});
 
     const bool configured = m_SerialPort.setBaudRate(m_BaudRate, QSerialPort::AllDirections)
         && m_SerialPort.setDataBits(static_cast<QSerialPort::DataBits>(m_DataBits))
@@ -69,7 +73,7 @@ bool UartAgent::writeRequest(const quint8 *request, int count)
     // A port that is not open cannot take the request; report it as an
     // incomplete write without making QIODevice complain on its own.
     if (!m_SerialPort.isOpen()) {
-        qDebug() << "error: uart send not finished\n.";
+        writeFailed();
         return false;
     }
     // Whatever is waiting on the line now (a reply that came after its
@@ -78,10 +82,17 @@ bool UartAgent::writeRequest(const quint8 *request, int count)
     m_SerialPort.clear(QSerialPort::Input);
     const qint64 written = m_SerialPort.write(reinterpret_cast<const char *>(request), count);
     if (written != count) {
-        qDebug() << "error: uart send not finished\n.";
+        writeFailed();
         return false;
     }
     return true;
+}
+
+void UartAgent::writeFailed()
+{
+    qDebug() << "error: uart send not finished\n.";
+    RunEvents::report({RunEvents::WriteFailed, QStringLiteral("error: uart send not finished"), 0,
+        m_SerialPort.isOpen() ? m_SerialPort.errorString() : QString()});
 }
 
 bool UartAgent::readReply(int expected, const QElapsedTimer &sinceRequest, quint32 timeoutMs)
@@ -102,6 +113,13 @@ bool UartAgent::readReply(int expected, const QElapsedTimer &sinceRequest, quint
     return !m_RecvData.isEmpty();
 }
 
+void UartAgent::nothingReceived(const char *line)
+{
+    if (line)
+        qDebug() << line;
+    RunEvents::report({RunEvents::NoReply, QString::fromLatin1(line)});
+}
+
 int UartAgent::sendRecv(const quint8 *request, int count, quint8 (&recvBuf)[RecvBufSize],
     quint32 *recvLen, quint32 timeoutMs)
 {
@@ -117,7 +135,7 @@ int UartAgent::sendRecv(const quint8 *request, int count, quint8 (&recvBuf)[Recv
         std::memcpy(recvBuf, m_RecvData.constData(), size_t(n));
     }
     if (m_RecvData.isEmpty()) {
-        qDebug() << "error: uart RF recv error, recv len == 0";
+        nothingReceived("error: uart RF recv error, recv len == 0");
         return NothingReceived;
     }
     if (recvLen)
@@ -135,6 +153,11 @@ int UartAgent::sendRecvCapped(const quint8 *request, int count, quint8 *recvBuf,
     if (timeoutMs == 0) {
         const bool ready1 = m_SerialPort.waitForBytesWritten(1000);
         qDebug() << "ready1 = " << ready1;
+        // Written into the driver is not written out: a device that went
+        // away keeps the command, and the card never sees it.
+        if (!ready1)
+            RunEvents::report({RunEvents::WriteFailed, QStringLiteral("ready1 =  false"), 0,
+                m_SerialPort.errorString()});
         return Success;
     }
 
@@ -144,6 +167,8 @@ int UartAgent::sendRecvCapped(const quint8 *request, int count, quint8 *recvBuf,
             std::memcpy(recvBuf, m_RecvData.constData(), n);
         if (recvLen)
             *recvLen = quint32(m_RecvData.size());
+    } else {
+        nothingReceived(nullptr);
     }
     return Success;
 }

@@ -49,6 +49,10 @@ public:
 
 private:
     bool writeRequest(const quint8 *request, int count);
+    void writeFailed();
+    // Nothing came back: `line` is logged (none for a KLR query, whose
+    // module says so itself).
+    void nothingReceived(const char *line);
     bool readReply(int expected, const QElapsedTimer &sinceRequest, quint32 timeoutMs);
 
     QSerialPort m_SerialPort;

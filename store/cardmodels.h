@@ -12,6 +12,10 @@ inline const QString Jq5140 = QStringLiteral("JQ5140");
 inline const QString Jq5120 = QStringLiteral("JQ5120");
 inline const QString Klr620 = QStringLiteral("KLR620");
 inline const QString &Default = Vn2810;
+inline bool isKnown(const QString &model)
+{
+    return model == Vn2810 || model == Jq5140 || model == Jq5120 || model == Klr620;
+}
 } // namespace CardModels
 
 #endif // CARDMODELS_H

@@ -5,6 +5,7 @@
 #include "store/programfolder.h"
 #include "store/rfcardparser.h"
 #include "store/safetext.h"
+#include "store/settingsreport.h"
 #include "store/settingsfile.h"
 
 #include <QDir>
@@ -20,9 +21,11 @@ namespace {
 
 // Every warning names things from the settings file or its folder, which
 // other operators may have named: nothing of them reaches the terminal raw.
-void warn(const QString &text)
+void warn(const QString &text, SettingsReport::Kind kind = SettingsReport::Note)
 {
-    std::fprintf(stderr, "warning: %s\n", SafeText::printable(text).toLocal8Bit().constData());
+    const QString line = QStringLiteral("warning: ") + SafeText::printable(text);
+    std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+    SettingsReport::add(kind, line);
 }
 
 // The first entry that is not what the file layout promises, if any.
@@ -211,7 +214,8 @@ void Core::init(const QString &fileName)
     m_FileRoot = QJsonObject();
     m_FileSound = false;
     if (m_Path.isEmpty()) {
-        warn(QStringLiteral("settings file refused: %1; defaults are used").arg(m_Refused));
+        warn(QStringLiteral("settings file refused: %1; defaults are used").arg(m_Refused),
+            SettingsReport::NotLoaded);
     } else {
         const FileContent content = readFile();
         m_FileRoot = content.root;
@@ -219,7 +223,8 @@ void Core::init(const QString &fileName)
         if (!content.problem.isEmpty()) {
             warn(
                 QStringLiteral("settings file \"%1\" %2; defaults are used for what cannot be read")
-                    .arg(m_Path, content.problem));
+                    .arg(m_Path, content.problem),
+                SettingsReport::NotLoaded);
         }
     }
     for (Module *module : qAsConst(m_Modules))
@@ -293,7 +298,8 @@ bool Core::saveConfig(bool force)
     warn(QStringLiteral("cannot save settings to \"%1\"%2: %3")
              .arg(m_Path.isEmpty() ? QStringLiteral("rfcard.json") : m_Path,
                  texts.isEmpty() ? QString() : QStringLiteral(" (not saved: %1)").arg(texts),
-                 error));
+                 error),
+        SettingsReport::NotSaved);
     return false;
 }
 

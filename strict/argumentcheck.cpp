@@ -7,7 +7,6 @@
 namespace {
 
 enum class Kind {
-    Text, // card, port: any text
     Whole, // read with toInt
     Number, // read with toDouble
     Channel, // a whole number 0 to 3
@@ -20,10 +19,9 @@ struct Option {
     const char *otherwise;
 };
 
-// rfcard's options, in its order; all take a value.
+// rfcard's options that take numbers, and what rfcard does with a text it
+// cannot read as one.
 const Option Options[] = {
-    {"card", Kind::Text, ""},
-    {"com", Kind::Text, ""},
     {"part", Kind::Whole, "rfcard would take it as 0 and make a set run"},
     {"ch", Kind::Channel, "rfcard would set channel 0"},
     {"freq", Kind::Number, "rfcard would store and send it as 0"},
@@ -47,40 +45,10 @@ const Option &optionNamed(const QString &name)
     return Options[0];
 }
 
-// The options a run of this part uses (reads, stores or sends).
-QStringList usedBy(int part)
-{
-    if (part == 0)
-        return {QStringLiteral("ch"), QStringLiteral("freq"), QStringLiteral("gain"),
-            QStringLiteral("outfreq"), QStringLiteral("ref"), QStringLiteral("workmode"),
-            QStringLiteral("band"), QStringLiteral("gainmode"), QStringLiteral("upfreq"),
-            QStringLiteral("upgain")};
-    if (part == 1)
-        return {QStringLiteral("gch")};
-    return {};
-}
-
 } // namespace
 
-ArgumentCheck::ArgumentCheck(const QStringList &arguments)
+ArgumentCheck::ArgumentCheck(const QCommandLineParser &parser)
 {
-    // The same parser, options and modes as rfcard's, so that options,
-    // values and positional arguments are found exactly as rfcard finds them.
-    QCommandLineParser parser;
-    parser.addHelpOption();
-    parser.addVersionOption();
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
-    for (const Option &option : Options)
-        parser.addOption(QCommandLineOption(
-            QString::fromLatin1(option.name), QString(), QStringLiteral("value"), QString()));
-    // Errors, help and version, and a line with no option at all are
-    // rfcard's to answer.
-    if (!parser.parse(QStringList{QStringLiteral("rfcard")} + arguments)
-        || parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("version"))
-        || parser.optionNames().isEmpty())
-        return;
-
     if (!parser.positionalArguments().isEmpty()) {
         m_Verdict = Positional;
         m_Reason = QStringLiteral("\"%1\" is not an option (missing dashes?); rfcard would ignore "
@@ -88,14 +56,18 @@ ArgumentCheck::ArgumentCheck(const QStringList &arguments)
                        .arg(parser.positionalArguments().constFirst());
         return;
     }
-
     const QString part = parser.value(QStringLiteral("part"));
     checkValue(QStringLiteral("part"), part.isEmpty() ? QStringLiteral("0") : part);
     if (m_Verdict != Run)
         return;
     m_Part = part.toInt();
-    for (const QString &name : usedBy(m_Part)) {
-        if (parser.isSet(name))
+    // Only what the run uses (reads, stores or sends), and of a repeated
+    // option the last, as rfcard takes it.
+    for (const Option &option : Options) {
+        const QLatin1String name(option.name);
+        const bool used = m_Part == 0 ? name != QLatin1String("part") && name != QLatin1String("gch")
+                                      : m_Part == 1 && name == QLatin1String("gch");
+        if (used && parser.isSet(name))
             checkValue(name, parser.value(name));
         if (m_Verdict != Run)
             return;
@@ -110,8 +82,6 @@ void ArgumentCheck::checkValue(const QString &name, const QString &text)
     QString what;
     QString otherwise = QString::fromLatin1(option.otherwise);
     switch (option.kind) {
-    case Kind::Text:
-        return;
     case Kind::Whole:
         text.toInt(&ok);
         what = QStringLiteral("a whole number");

@@ -1,278 +1,215 @@
 #include "strict/strictrun.h"
 
+#include "app/cmdagent.h"
+#include "app/runrecord.h"
+#include "cards/protocolmodules.h"
+#include "serial/portdiagnosis.h"
+#include "store/cardmodels.h"
+#include "store/corvanecore.h"
+#include "store/programfolder.h"
+#include "store/rfcardparser.h"
+#include "store/safetext.h"
+#include "store/settingsreport.h"
 #include "strict/argumentcheck.h"
-#include "strict/outputsplitter.h"
-#include "strict/portdiagnosis.h"
-#include "strict/runverdict.h"
-#include "strict/setcheck.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
-#include <QJsonDocument>
-#include <QProcess>
-
-#include <cstdio>
-#include <cstring>
-
-#ifdef Q_OS_UNIX
-#include <cerrno>
-#include <fcntl.h>
-#include <stdlib.h>
-#include <termios.h>
-#include <unistd.h>
-#endif
+#include <QDebug>
 
 namespace {
 
-void writeOut(FILE *stream, const QByteArray &bytes)
+const QList<RunEvents::Kind> Faults = {RunEvents::WriteFailed, RunEvents::NoReply,
+    RunEvents::BadLength, RunEvents::WrongCode, RunEvents::StatusFailed, RunEvents::UnknownReply};
+
+// rfcard's log as rfcard writes it, but always whole and as it is (nothing
+// here depends on it; a person reading it does); held back while the
+// verifying read-back runs, and shown only when that fails.
+bool g_Holding = false;
+QByteArray g_Held;
+
+void logLine(QtMsgType, const QMessageLogContext &, const QString &message)
 {
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
+    const QByteArray line = message.toLocal8Bit() + '\n';
+    if (g_Holding)
+        g_Held += line;
+    else
+        std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
 }
 
-#ifdef Q_OS_UNIX
+QString meaning(int status)
+{
+    static const char *const meanings[] = {"done", "usage error", "a value was refused",
+        "the card did not answer or answered wrongly", "the port could not be opened",
+        "unknown card model", "the run did not end normally", "settings not saved",
+        "the card does not hold what was set"};
+    return QLatin1String(meanings[status]);
+}
 
-// rfcard prints its protocol lines with printf. On a pipe, standard output
-// is block-buffered and those lines would come out long after the log lines
-// written around them; on a terminal it is line-buffered. So rfcard writes
-// both streams to one pseudo-terminal, in raw mode so that no byte changes,
-// and the lines arrive in the order rfcard wrote them.
-struct Pty {
-    int master = -1;
-    int slave = -1;
+const char Help[] = R"(Usage: rfcard-strict [rfcard's options]
+Makes one rfcard run, the same set run or read-back that rfcard would make with
+these options (rfcard --help lists them), for a script: standard output holds
+only the read-back's JSON report, standard error rfcard's log and, when the
+status is not 0, what went wrong and what to check. After a set run the card is
+asked for each value it was given. The exit status:
+  0  done: every command answered as expected, and a set run read back as set
+  1  usage: an unknown option, a missing value, an argument without its dashes
+  2  a value was refused: by the card's driver, or before anything was sent
+     (a value that is no number, a channel the card does not have)
+  3  the card did not answer, or answered wrongly
+  4  the port could not be opened (and why)
+  5  a card model rfcard has no driver for: nothing was sent
+  6  the run did not end normally
+  7  the card is set as asked, but the settings were not saved
+  8  the card answered, but does not hold what was set
+When several apply, the first of 6, 5, 4, 2, 3, 8, 7 is given.
+RFCARD_STRICT_VERIFY=0 leaves out the read-back after a set run.
+)";
 
-    bool open()
-    {
-        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
-            return false;
-        const char *name = ::ptsname(master);
-        slave = name ? ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
-        if (slave < 0)
-            return false;
-        termios tio{};
-        ::tcgetattr(slave, &tio);
-        ::cfmakeraw(&tio);
-        return ::tcsetattr(slave, TCSANOW, &tio) == 0;
-    }
-
-    void closeSlave()
-    {
-        if (slave >= 0)
-            ::close(slave);
-        slave = -1;
-    }
-
-    ~Pty()
-    {
-        closeSlave();
-        if (master >= 0)
-            ::close(master);
-    }
-};
-
-#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
-// Qt 5 sets a child up through this virtual, after the standard channels.
-class PtyProcess : public QProcess {
-public:
-    explicit PtyProcess(int slave)
-        : m_Slave(slave)
-    {
-    }
-
-protected:
-    void setupChildProcess() override
-    {
-        ::dup2(m_Slave, STDOUT_FILENO);
-        ::dup2(m_Slave, STDERR_FILENO);
-    }
-
-private:
-    int m_Slave;
-};
-#endif
-
-#endif // Q_OS_UNIX
+QString channelWords(int part, int ch)
+{
+    static const char *const ordinals[] = {"first", "second", "third", "fourth"};
+    return QStringLiteral("--%1 %2 (the %3 channel)")
+        .arg(part == 0 ? QLatin1String("ch") : QLatin1String("gch"))
+        .arg(ch)
+        .arg(QLatin1String(ordinals[qBound(0, ch, 3)]));
+}
 
 } // namespace
 
-QString StrictRun::rfcardPath()
+StrictRun::StrictRun(FILE *out)
+    : m_Out(out)
 {
-#ifdef Q_OS_WIN
-    const QString name = QStringLiteral("rfcard.exe");
-#else
-    const QString name = QStringLiteral("rfcard");
-#endif
-    return QDir(QCoreApplication::applicationDirPath()).filePath(name);
 }
 
-QProcessEnvironment StrictRun::childEnvironment()
+void StrictRun::say(const QString &text)
 {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    // Rules in this variable override every logging configuration file, so
-    // the lines the verdict is made of are all written.
-    env.insert(QStringLiteral("QT_LOGGING_RULES"),
-        QStringLiteral("default.debug=true;default.info=true;default.warning=true;"
-                       "default.critical=true"));
-    // A message pattern would reword every line; fatal warnings would end
-    // the run at its first failure line.
-    env.remove(QStringLiteral("QT_MESSAGE_PATTERN"));
-    env.remove(QStringLiteral("QT_FATAL_WARNINGS"));
-    env.remove(QStringLiteral("QT_FATAL_CRITICALS"));
-    // The log goes to standard error, never to the system journal.
-    env.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
-    return env;
+    m_Said << QStringLiteral("rfcard-strict: ") + SafeText::printable(text);
 }
 
-int StrictRun::exec(const QString &program, const QStringList &arguments)
+int StrictRun::finish(int status, const QString &reason, const QString &after)
 {
-    RunVerdict::Status status = RunVerdict::Ok;
-    QString reason;
-    const ArgumentCheck check(arguments);
-    if (check.verdict() != ArgumentCheck::Run) {
-        // Refused before rfcard runs: nothing is sent and nothing stored.
-        status = check.verdict() == ArgumentCheck::Positional ? RunVerdict::Usage
-                                                              : RunVerdict::Refused;
-        reason = check.reason();
-    } else {
-        RunVerdict verdict;
-        OutputSplitter splitter([&](const QByteArray &line, bool terminated) {
-            verdict.addLine(line);
-            writeOut(stderr, terminated ? line + '\n' : line);
-        });
-        QString error;
-        const int exitCode = runMerged(program, arguments, splitter, error);
-        splitter.finish();
-
-        status = verdict.status(exitCode, splitter.report());
-        writeOut(stdout, splitter.report());
-        reason = error.isEmpty() ? verdict.reason() : error;
-        if (status == RunVerdict::Usage)
-            reason.clear(); // rfcard said it
-        if (status == RunVerdict::PortFailed)
-            reason += QStringLiteral(": ")
-                + PortDiagnosis::explain(verdict.failedPort(), QFileInfo(program).canonicalPath());
-        // The card answered every command of a set run as expected: whether
-        // it holds the values only a read-back tells.
-        if ((status == RunVerdict::Ok || status == RunVerdict::NotSaved) && check.isSetRun()
-            && qEnvironmentVariable("RFCARD_STRICT_VERIFY") != QLatin1String("0")) {
-            const Outcome outcome = verify(program, verdict, check.channel());
-            if (outcome.status != RunVerdict::Ok) {
-                status = RunVerdict::Status(outcome.status);
-                reason = outcome.reason;
-            }
-        }
-    }
-    if (status != RunVerdict::Ok && !reason.isEmpty())
-        writeOut(stderr,
-            QStringLiteral("rfcard-strict: exit %1, %2: %3\n")
-                .arg(int(status))
-                .arg(RunVerdict::meaning(status), reason)
-                .toLocal8Bit());
+    if (status != Ok && !reason.isEmpty())
+        say(QStringLiteral("exit %1, %2: %3").arg(status).arg(meaning(status), reason));
+    if (!after.isEmpty())
+        say(after);
     return status;
 }
 
-StrictRun::Outcome StrictRun::verify(const QString &program, const RunVerdict &set, int channel)
+int StrictRun::exec(const QStringList &arguments)
 {
-    const QMap<QString, QString> expected
-        = SetCheck::expected(set.model(), SetCheck::applied(set.appliedParameters()));
-    if (expected.isEmpty())
-        return {RunVerdict::Ok, QString()};
-    QStringList arguments{QStringLiteral("--card"), set.model(), QStringLiteral("--part"),
-        QStringLiteral("1"), QStringLiteral("--gch"), QString::number(channel)};
-    if (!set.openedPort().isEmpty())
-        arguments << QStringLiteral("--com") << set.openedPort();
-
-    // The read-back's own lines are kept back: they only matter when it fails.
-    RunVerdict readBack;
-    QByteArray lines;
-    OutputSplitter splitter([&](const QByteArray &line, bool) {
-        readBack.addLine(line);
-        lines += line + '\n';
-    });
-    QString error;
-    const int exitCode = runMerged(program, arguments, splitter, error);
-    splitter.finish();
-    const RunVerdict::Status status = readBack.status(exitCode, splitter.report());
-    if (status != RunVerdict::Ok && status != RunVerdict::NotSaved) {
-        writeOut(stderr, lines);
-        return {RunVerdict::CardFault,
-            QStringLiteral("the read-back that verifies the set run failed: %1")
-                .arg(error.isEmpty() ? readBack.reason() : error)};
-    }
-    const QList<SetCheck::Difference> differences
-        = SetCheck::compare(expected, QJsonDocument::fromJson(splitter.report()).object());
-    if (differences.isEmpty())
-        return {RunVerdict::Ok, QString()};
-    QStringList keys;
-    for (const SetCheck::Difference &d : differences) {
-        writeOut(stderr,
-            QStringLiteral("rfcard-strict: %1: set %2, read %3\n")
-                .arg(d.key, d.set, d.read.isEmpty() ? QStringLiteral("nothing") : d.read)
-                .toLocal8Bit());
-        keys << d.key;
-    }
-    return {RunVerdict::Mismatch,
-        QStringLiteral("%1 on channel %2").arg(keys.join(QStringLiteral(", "))).arg(channel)};
+    const int status = run(arguments);
+    // The ports close, and say so in rfcard's log, as at the end of rfcard;
+    // what rfcard-strict has to say comes after that, last, where a script
+    // finds it.
+    klrModule.reset();
+    vnModule.reset();
+    jqTwoModule.reset();
+    jqFourModule.reset();
+    for (const QString &line : qAsConst(m_Said))
+        std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+    return status;
 }
 
-int StrictRun::runMerged(
-    const QString &program, const QStringList &arguments, OutputSplitter &splitter, QString &error)
+int StrictRun::run(const QStringList &arguments)
 {
-#ifdef Q_OS_UNIX
-    Pty pty;
-    if (!pty.open()) {
-        error = QStringLiteral("cannot make a pseudo-terminal for rfcard's output: %1")
-                    .arg(QString::fromLocal8Bit(std::strerror(errno)));
-        return -1;
+    CmdAgent *agent = CmdAgent::instance();
+    agent->init();
+    agent->reportOut = m_Out;
+    QCommandLineParser &parser = agent->parser;
+    if (!parser.parse(QStringList{QCoreApplication::applicationFilePath()} + arguments)) {
+        say(parser.errorText());
+        return Usage;
     }
-#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
-    PtyProcess process(pty.slave);
-#else
-    QProcess process;
-    const int slave = pty.slave;
-    process.setChildProcessModifier([slave] {
-        ::dup2(slave, STDOUT_FILENO);
-        ::dup2(slave, STDERR_FILENO);
-    });
-#endif
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(QProcess::nullDevice());
-#else
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-#endif
-    process.setInputChannelMode(QProcess::ForwardedInputChannel);
-    process.setProcessEnvironment(childEnvironment());
-    process.start(program, arguments);
-    if (!process.waitForStarted(-1)) {
-        error = QStringLiteral("cannot run %1: %2").arg(program, process.errorString());
-        return -1;
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("version"))) {
+        std::fputs(parser.isSet(QStringLiteral("help"))
+                ? Help
+                : qPrintable(QStringLiteral("rfcard-strict %1\n")
+                                 .arg(QCoreApplication::applicationVersion())),
+            m_Out);
+        return Ok;
+    }
+    if (parser.optionNames().isEmpty()) {
+        say(QStringLiteral("no option given (rfcard-strict --help)"));
+        return Usage;
+    }
+    const ArgumentCheck check(parser);
+    if (check.verdict() != ArgumentCheck::Run)
+        return finish(check.verdict() == ArgumentCheck::Positional ? Usage : Refused,
+            check.reason());
+
+    // rfcard's start-up and run, as in its main.
+    qInstallMessageHandler(logLine);
+    ProgramFolder::enter();
+    qDebug() << "path =" << QCoreApplication::applicationDirPath();
+    RFCardParser::instance()->init();
+    const int part = check.part();
+    const int ch = check.channel();
+    const QString model = agent->cardOfRun();
+    const bool run = part == 0 || part == 1;
+    if (run && model == CardModels::Jq5120 && ch > 1)
+        return finish(Refused,
+            QStringLiteral("%1 is refused: the JQ5120 has two channels, %2 and %3; nothing was "
+                           "sent or stored")
+                .arg(channelWords(part, ch), channelWords(part, 0), channelWords(part, 1)));
+    RunRecord record(*agent);
+    if (const int status = agent->dispatch())
+        return status; // refused before anything was stored; rfcard said why
+    const bool saved = Corvane::Core::Instance()->saveConfig(false);
+
+    if (run && !CardModels::isKnown(model))
+        return finish(UnknownModel,
+            QStringLiteral("rfcard has no driver for the card model \"%1\" and sent nothing; "
+                           "give --card VN2810, JQ5140, KLR620 or JQ5120")
+                .arg(model));
+    if (run && !record.first({RunEvents::PortOpened})) {
+        const QString port = agent->systemParams.value(QStringLiteral("com"));
+        const QString notLoaded = SettingsReport::first(SettingsReport::NotLoaded);
+        if (!parser.isSet(QStringLiteral("com")) && !notLoaded.isEmpty())
+            say(QStringLiteral("the settings could not be read, so the port is the one rfcard "
+                               "takes without them (%1): %2")
+                    .arg(port, notLoaded));
+        const RunEvents::Event *failed = record.first({RunEvents::PortFailed});
+        QString unknown;
+        return finish(PortFailed,
+            (failed ? failed->line + QStringLiteral(": ") : QString())
+                + PortDiagnosis::explain(port, ProgramFolder::path(&unknown)));
+    }
+    if (const RunEvents::Event *e = record.first({RunEvents::Refused}))
+        return finish(Refused, record.explain(*e, model, part == 0));
+    const QString advice = QStringLiteral("check the cable and the port (%1), that the card is a %2, "
+                                          "and that it has power")
+                               .arg(agent->systemParams.value(QStringLiteral("com")), model);
+    if (const RunEvents::Event *e = record.first(Faults)) {
+        const QString plain = record.explain(*e, model, part == 0);
+        say(plain);
+        return finish(CardFault, e->line.isEmpty() ? plain : e->line, advice);
     }
 
-#ifdef Q_OS_UNIX
-    // Once rfcard holds the only other end, reading stops with EIO when it
-    // has ended and everything it wrote has been read.
-    pty.closeSlave();
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(pty.master, buffer, sizeof buffer);
-        if (n > 0)
-            splitter.feed(QByteArray(buffer, int(n)));
-        else if (n == 0 || errno != EINTR)
-            break;
+    // A set command is taken on its reply's length and code alone, and a
+    // KLR620 answers none: only asking the card shows that it took them.
+    if (part == 0 && qEnvironmentVariable("RFCARD_STRICT_VERIFY") != QLatin1String("0")) {
+        const int mark = record.size();
+        g_Holding = true;
+        const QList<CmdAgent::Difference> differences
+            = agent->verify(model, ch, record.applied(ch));
+        g_Holding = false;
+        if (const RunEvents::Event *e = record.first(Faults, mark)) {
+            std::fwrite(g_Held.constData(), 1, size_t(g_Held.size()), stderr);
+            return finish(CardFault,
+                QStringLiteral("the read-back that verifies the set run failed: %1")
+                    .arg(record.explain(*e, model, false)),
+                advice);
+        }
+        QStringList keys;
+        for (const CmdAgent::Difference &d : differences) {
+            say(QStringLiteral("%1: set %2, read %3")
+                    .arg(d.key, d.set, d.read.isEmpty() ? QStringLiteral("nothing") : d.read));
+            keys << d.key;
+        }
+        if (!keys.isEmpty())
+            return finish(Mismatch,
+                QStringLiteral("%1 on %2").arg(keys.join(QStringLiteral(", ")), channelWords(0, ch)));
     }
-    process.waitForFinished(-1);
-#else
-    while (process.waitForReadyRead(-1))
-        splitter.feed(process.readAll());
-    process.waitForFinished(-1);
-    splitter.feed(process.readAll());
-#endif
-    if (process.exitStatus() != QProcess::NormalExit) {
-        error = QStringLiteral("rfcard did not end normally (%1)").arg(process.errorString());
-        return -1;
-    }
-    return process.exitCode();
+    if (!saved)
+        return finish(NotSaved, SettingsReport::first(SettingsReport::NotSaved));
+    return Ok;
 }

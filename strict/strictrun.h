@@ -1,42 +1,45 @@
 #ifndef STRICTRUN_H
 #define STRICTRUN_H
 
-#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
-class OutputSplitter;
+#include <cstdio>
 
-// One run of the rfcard beside this executable, for a script: rfcard's log
-// and protocol lines go to standard error as they come, unchanged and in
-// the order rfcard wrote them; the report of a read-back goes to standard
-// output at the end; the exit status says what happened with the card
-// (see RunVerdict).
+// One rfcard run, made by rfcard's own code in this process, for a script:
+// the report of a read-back alone on `out`, rfcard's log on standard error
+// (the lines rfcard prints on standard output with it, in their place) and,
+// when the status is not 0, what went wrong and what to do; the exit status
+// says what happened with the card. The verdict comes from what the run did
+// (RunRecord), never from the wording of its log; after a set run the card
+// is asked, on the port that is open, for each value it was given.
 class StrictRun {
 public:
-    // Where the rfcard to run lives: beside this executable (after symbolic
-    // links, as rfcard's own settings file).
-    static QString rfcardPath();
-    // The environment rfcard runs in: the caller's, with the Qt logging
-    // settings that would hide or reword its lines put back to Qt's own.
-    static QProcessEnvironment childEnvironment();
-
-    int exec(const QString &program, const QStringList &arguments);
-
-private:
-    struct Outcome {
-        int status; // a RunVerdict::Status
-        QString reason;
+    enum Status {
+        Ok = 0, // every command sent and answered as expected, a set run read back as set
+        Usage = 1, // an unknown option, a missing value, an argument without dashes
+        Refused = 2, // a value refused, by the card's driver or before anything was sent
+        CardFault = 3, // the card did not answer, or answered wrongly
+        PortFailed = 4, // the port could not be opened
+        UnknownModel = 5, // a card model rfcard has no driver for: nothing sent
+        NotRun = 6, // the run did not end normally
+        NotSaved = 7, // the card is set as asked, but the settings were not saved
+        Mismatch = 8, // the card answered, but does not hold what was set
     };
 
-    // Reads the channel of a set run back with the same rfcard, card model
-    // and port, and compares what the card holds with what was set.
-    static Outcome verify(const QString &program, const class RunVerdict &set, int channel);
-    // Runs the program with standard output and standard error on one
-    // stream, fed to `splitter`; the exit code, or -1 when it did not start
-    // or did not end normally (then `error` says why).
-    static int runMerged(const QString &program, const QStringList &arguments,
-        OutputSplitter &splitter, QString &error);
+    explicit StrictRun(FILE *out);
+    int exec(const QStringList &arguments);
+
+private:
+    int run(const QStringList &arguments);
+    // A line of rfcard-strict's own, said when the run is over.
+    void say(const QString &text);
+    // Says the exit line (when the status is not 0 and there is a reason),
+    // then `after`; returns the status.
+    int finish(int status, const QString &reason, const QString &after = QString());
+
+    FILE *m_Out;
+    QStringList m_Said;
 };
 
 #endif // STRICTRUN_H

@@ -17,16 +17,16 @@ SimProcess::~SimProcess()
     stop();
 }
 
-bool SimProcess::waitForFault()
+bool SimProcess::waitForFault(int count)
 {
     QElapsedTimer timer;
     timer.start();
-    while (!m_Trace.contains("| fault ") && timer.elapsed() < 60000
+    while (m_Trace.count("| fault ") < count && timer.elapsed() < 60000
         && m_Process.state() == QProcess::Running) {
         m_Process.waitForReadyRead(100);
         m_Trace += m_Process.readAllStandardError();
     }
-    return m_Trace.contains("| fault ");
+    return m_Trace.count("| fault ") >= count;
 }
 
 QByteArray SimProcess::stop()

@@ -13,9 +13,9 @@ public:
     ~SimProcess();
 
     QString device() const { return m_Device; }
-    // Waits until the simulator has played a fault (its reply, if any, is on
-    // the line then).
-    bool waitForFault();
+    // Waits until the simulator has played `count` faults (the reply of the
+    // last, if any, is on the line then).
+    bool waitForFault(int count = 1);
     // Stops the simulator and returns its trace.
     QByteArray stop();
     // What the card understood, request by request ("set freq ch1 = 1500000"),

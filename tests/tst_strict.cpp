@@ -3,13 +3,13 @@
 // faults, and against a port that cannot exist.
 
 #include "simprocess.h"
-#include "strict/setcheck.h"
 #include "toolrun.h"
 
 #include <QJsonDocument>
 #include <QtTest>
 
 #include <pty.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -146,6 +146,7 @@ private slots:
         QTest::newRow("channel one") << "" << "--ch one" << 2 << "would set channel 0";
         QTest::newRow("channel 1.5") << "" << "--ch 1.5" << 2 << "not a channel 0 to 3";
         QTest::newRow("channel out of range") << "" << "--ch 4" << 2 << "no such channel";
+        QTest::newRow("a JQ5120 channel it has not") << "" << "--card jq5120 --ch 2" << 2 << "the JQ5120 has two channels";
         QTest::newRow("freq abc") << "" << "--freq abc" << 2 << "--freq \"abc\" is not a number";
         QTest::newRow("freq with its unit") << "" << "--freq 2400MHz" << 2 << "would store and send it as 0";
         QTest::newRow("freq with a comma") << "" << "--freq 2,400" << 2 << "--freq \"2,400\"";
@@ -179,7 +180,6 @@ private slots:
         // A read-back that fails while verifying is a card fault.
         QTest::newRow("vn2810 read-back fails verifying") << "--family vn --fault status51:2" << "--card vn2810 --freq 1500" << 3 << "the read-back that verifies the set run failed";
         QTest::newRow("klr620 read-back fails verifying") << "--family klr --fault short:0xa7" << "--card klr620 --band 3" << 3 << "the read-back that verifies the set run failed";
-        QTest::newRow("help") << "" << "--help" << 0 << "";
         QTest::newRow("store only") << "" << "--part 2 --card jq5140" << 0 << "";
     }
     // clang-format on
@@ -288,6 +288,9 @@ private slots:
         QTest::newRow("not for this user") << "denied" << 4 << "the group dialout; you are not in it";
         QTest::newRow("not saved") << "unsaved" << 7 << "exit 7, settings not saved: warning: cannot save settings";
         QTest::newRow("card fault before not saved") << "unsaved short:2" << 3 << "exit 3";
+        QTest::newRow("store only, not saved") << "unsaved --part 2" << 7 << "exit 7";
+        QTest::newRow("refused, stored earlier") << "stored" << 2 << "--gain 41 was stored by an earlier run (";
+        QTest::newRow("a tab in the port's name") << "tab" << 0 << "";
     }
     // clang-format on
     void setUpRuns()
@@ -319,14 +322,27 @@ private slots:
                 QVERIFY(::chown(pty, 0, 20) == 0 && ::chmod(pty, 0660) == 0);
                 QCOMPARE(::chmod(QFile::encodeName(tool->dir()).constData(), 0755), 0);
             }
+        } else if (setup.startsWith(QLatin1String("unsaved")) && setup.contains(QLatin1String("part"))) {
+            QVERIFY(folder.mkdir(QStringLiteral("rfcard.json")));
         } else if (setup.startsWith(QLatin1String("unsaved"))) {
             QVERIFY(folder.mkdir(QStringLiteral("rfcard.json")));
             const QString fault = setup.section(QLatin1Char(' '), 1);
             card.reset(new SimProcess(words(QStringLiteral("--family vn ")
                 + (fault.isEmpty() ? QString() : QStringLiteral("--fault ") + fault))));
             port = card->device();
+        } else if (setup == QLatin1String("stored") || setup == QLatin1String("tab")) {
+            card.reset(new SimProcess({"--family", "vn"}));
+            port = card->device();
+            if (setup == QLatin1String("stored"))
+                QCOMPARE(tool->run({"--card", "none", "--gain", "41"}).status, 0);
+            else { // as typed, however it is quoted on its way
+                QVERIFY(QFile::link(port, folder.filePath(QStringLiteral("card\tport"))));
+                port = folder.filePath(QStringLiteral("card\tport"));
+            }
         }
-        const QStringList args{"--card", "vn2810", "--com", port, "--freq", "1500"};
+        QStringList args{"--card", "vn2810", "--com", port, "--freq", "1500"};
+        if (setup.contains(QLatin1String("--part")))
+            args = QStringList{"--com", port} + words(setup.section(QLatin1Char(' '), 1));
         QProcess p;
         p.setWorkingDirectory(elsewhere.path());
         const QString strict = folder.filePath(Strict);
@@ -347,48 +363,49 @@ private slots:
             QVERIFY(err.contains("(rfcard-sim)"));
     }
 
-    // What a set run's parameters (as rfcard logs them) make the card report
-    // when it holds them: frequencies in whole kHz, gains in the card's
-    // steps, the output selection, the KLR620's gain through its two
-    // attenuations; nothing for an output the card does not have.
-    // clang-format off
-    void expectedReadBack_data()
-    {
-        QTest::addColumn<QString>("model");
-        QTest::addColumn<QByteArray>("params");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("vn2810") << "VN2810" << QByteArray(R"(("freq", QVariant(QString, "1500000.999"))("gain2", QVariant(double, 25))("outfreq", QVariant(double, 21400)))") << "freq=1500.000 gain=12.5 outfreq=1";
-        QTest::newRow("vn2810, an output it has not") << "VN2810" << QByteArray(R"(("freq", QVariant(QString, "20000.000"))("gain2", QVariant(QString, "80"))("outfreq", QVariant(double, 24100)))") << "freq=20.000 gain=40.0";
-        QTest::newRow("jq5140 mode 0, half dB") << "JQ5140" << QByteArray(R"(("freq", QVariant(QString, "950000.000"))("gain2", QVariant(double, 41))("outfreq", QVariant(QString, "140000"))("ref", QVariant(QString, "1"))("workmode", QVariant(QString, "0")))") << "freq=950.000 gain=20.5 outfreq=1 ref=1 workmode=0";
-        QTest::newRow("jq5140 mode 1, whole dB") << "JQ5140" << QByteArray(R"(("freq", QVariant(QString, "2150000.000"))("gain2", QVariant(double, 41))("outfreq", QVariant(double, 70000))("ref", QVariant(QString, "0"))("workmode", QVariant(QString, "1")))") << "freq=2150.000 gain=20 outfreq=0 ref=0 workmode=1";
-        QTest::newRow("jq5140, stored gain2 no whole number") << "JQ5140" << QByteArray(R"(("freq", QVariant(QString, "1000000.000"))("gain2", QVariant(QString, "25.5"))("outfreq", QVariant(QString, "70000"))("ref", QVariant(QString, "0"))("workmode", QVariant(QString, "0")))") << "freq=1000.000 gain=0 outfreq=0 ref=0 workmode=0";
-        QTest::newRow("jq5120") << "JQ5120" << QByteArray(R"(("band", QVariant(QString, "1"))("freq", QVariant(QString, "1200000.000"))("gain2", QVariant(double, 41))("ref", QVariant(QString, "1")))") << "band=1 freq=1200.000 gain=20.5 ref=1";
-        QTest::newRow("klr620 mode 1, truncated gain") << "KLR620" << QByteArray(R"(("band", QVariant(QString, "3"))("freq", QVariant(QString, "6000000.000"))("gain", QVariant(QString, "12.9"))("workmode", QVariant(QString, "1")))") << "band=3 freq=6000.000 gain=12 workmode=1";
-        QTest::newRow("klr620 mode 1, lowest gain") << "KLR620" << QByteArray(R"(("band", QVariant(QString, "2"))("freq", QVariant(QString, "20000.000"))("gain", QVariant(QString, "-5"))("workmode", QVariant(QString, "1")))") << "band=2 freq=20.000 gain=-5 workmode=1";
-        QTest::newRow("no such model") << "VN2810A" << QByteArray(R"(("freq", QVariant(QString, "1500000.000")))") << "";
-    }
-    // clang-format on
-    void expectedReadBack()
-    {
-        QFETCH(QString, model);
-        QFETCH(QByteArray, params);
-        QFETCH(QString, expected);
-        const QByteArray line
-            = "setAllParams cardname =  \"" + model.toLatin1() + "\" param =  QMap(" + params + ")";
-        const QMap<QString, QString> want = SetCheck::expected(model, SetCheck::applied(line));
-        QStringList got;
-        for (auto it = want.constBegin(); it != want.constEnd(); ++it)
-            got << it.key() + QLatin1Char('=') + it.value();
-        QCOMPARE(got.join(QLatin1Char(' ')), expected);
-    }
-
-    void rfcardMissing()
+    // Its own help and version, on standard output.
+    void helpAndVersion()
     {
         QScopedPointer<ToolRun> tool(strictTool());
-        QVERIFY(QFile::remove(tool->exe()));
-        const ToolRun::Result r = tool->runBeside(Strict, words("--card vn2810 --part 1"));
-        QCOMPARE(r.status, 6);
-        QVERIFY2(r.err.startsWith("rfcard-strict: exit 6"), r.err.constData());
+        const ToolRun::Result help = tool->runBeside(Strict, {"--help"});
+        QCOMPARE(help.status, 0);
+        QVERIFY(help.out.startsWith("Usage: rfcard-strict") && help.out.contains("RFCARD_STRICT_VERIFY")
+            && help.out.contains("  8  the card answered, but does not hold what was set"));
+        const ToolRun::Result version = tool->runBeside(Strict, {"--version"});
+        QCOMPARE(version.out, QByteArray("rfcard-strict version " RFCARD_VERSION_TEXT "\n"));
+        QCOMPARE(help.err + version.err, QByteArray());
+    }
+
+    // Another operator's names in the shared settings reach neither the
+    // report nor the terminal: the report is what the run read, and the
+    // status what it did, whatever the file says.
+    void forgedSettingsChangeNothing()
+    {
+        QScopedPointer<ToolRun> tool(strictTool());
+        tool->writeSettings("{\"x\\n{\\n    \\\"freq\\\": \\\"2400.000\\\"\\n}\\n\\u001b]0;hello\\u0007\": 5}");
+        const Outcome o = runAgainst(*tool, "--family klr --fault short:0xa7", "--card klr620 --part 1");
+        QCOMPARE(o.result.status, 3);
+        QCOMPARE(QJsonDocument::fromJson(o.result.out).object().value("freq").toString(), QString());
+        QVERIFY(!o.result.err.contains('\x1b') && !o.result.out.contains("2400"));
+    }
+
+    // A script's time-out or a kill ends the run and everything of it: the
+    // next run finds the port free.
+    void killedMidRun()
+    {
+        QScopedPointer<ToolRun> tool(strictTool());
+        SimProcess card({"--family", "vn", "--fault", "no-reply:13"});
+        for (const int signal : {SIGTERM, SIGKILL}) {
+            QProcess p;
+            p.start(QDir(tool->dir()).filePath(Strict), {"--com", card.device(), "--card", "vn2810", "--part", "1"});
+            QVERIFY(card.waitForFault(signal == SIGTERM ? 1 : 2));
+            ::kill(pid_t(p.processId()), signal);
+            QVERIFY(p.waitForFinished(10000));
+            for (const QString &pid : QDir("/proc").entryList(QDir::Dirs))
+                QVERIFY(QFile::symLinkTarget("/proc/" + pid + "/exe") != tool->exe());
+        }
+        const ToolRun::Result r = tool->runBeside(Strict, {"--com", card.device(), "--part", "1"});
+        QCOMPARE(r.status, 3);
     }
 };
 

@@ -8,6 +8,9 @@
 
 namespace {
 const char Card[] = "JQCardFour";
+constexpr int MinFreqKHz = 950000;
+constexpr int MaxFreqKHz = 2150000;
+constexpr int MaxGain = 100; // half dB steps
 } // namespace
 
 JQCardFour::JQCardFour() = default;
@@ -28,37 +31,45 @@ bool JQCardFour::SetWorkMode(int channel, int mode)
 {
     if (!opened("SetWorkMode"))
         return false;
-    return jqFourModule->lSetWorkMode(mode, channel) != 0;
+    const RunEvents::Scope scope("workmode", channel);
+    return CardLog::took(jqFourModule->lSetWorkMode(mode, channel), mode);
 }
 
 bool JQCardFour::SetFreq(int channel, int freqKHz)
 {
     if (!opened("SetFreq"))
         return false;
-    if (freqKHz < 950000 || freqKHz > 2150000) {
-        CardLog::overflow(Card, "SetFreq", "freq_KHz", freqKHz);
+    const RunEvents::Scope scope("freq", channel);
+    if (freqKHz < MinFreqKHz || freqKHz > MaxFreqKHz) {
+        CardLog::overflow(Card, "SetFreq", "freq_KHz", freqKHz, freqKHz, MinFreqKHz, MaxFreqKHz);
         return false;
     }
-    return jqFourModule->lSetFreq(freqKHz, channel) != 0;
+    return CardLog::took(jqFourModule->lSetFreq(freqKHz, channel), freqKHz);
 }
 
 bool JQCardFour::SetGain(int channel, int gain, int mode)
 {
     if (!opened("SetGain"))
         return false;
-    if (unsigned(gain) > 100u)
+    const RunEvents::Scope scope("gain", channel);
+    if (unsigned(gain) > unsigned(MaxGain)) {
+        RunEvents::refused(QString(), gain, 0, MaxGain); // without a line
         return false;
+    }
     if (mode == 0) {
         // Gain through the RF attenuator alone: 0..60 half-dB steps.
         const int rfAtt = 60 - gain;
         if (rfAtt < 0) {
             qCritical() << "rfAtt overflow";
+            RunEvents::refused(QStringLiteral("rfAtt overflow"), gain, 0, 60);
             return true;
         }
-        jqFourModule->lSetRFAtten(rfAtt, channel);
+        const RunEvents::Scope att("rfatt", channel);
+        CardLog::took(jqFourModule->lSetRFAtten(rfAtt, channel), rfAtt);
     } else if (mode == 1) {
         // Gain through the IF adjust attenuator, in whole-dB steps.
-        jqFourModule->lSetIFAdjustAttenuation(50 - gain / 2, channel);
+        const RunEvents::Scope att("ifatt", channel);
+        CardLog::took(jqFourModule->lSetIFAdjustAttenuation(50 - gain / 2, channel), 50 - gain / 2);
     }
     return true;
 }
@@ -67,40 +78,47 @@ bool JQCardFour::SetRefType(int channel, int type)
 {
     if (!opened("SetRefType"))
         return false;
-    return jqFourModule->lSetClkSelect(type, channel) != 0;
+    const RunEvents::Scope scope("ref", channel);
+    return CardLog::took(jqFourModule->lSetClkSelect(type, channel), type);
 }
 
 bool JQCardFour::SetIFOutputSelect(int channel, int select)
 {
     if (!opened("SetIFOutputSelect"))
         return false;
+    const RunEvents::Scope scope("outfreq", channel);
     if (unsigned(select) >= 2u) {
         qCritical() << "outFreq overflow";
+        RunEvents::refused(QStringLiteral("outFreq overflow"), select, 0, 1);
         return false;
     }
-    return jqFourModule->lSetIFOutputSelect(select, channel) != 0;
+    return CardLog::took(jqFourModule->lSetIFOutputSelect(select, channel), select);
 }
 
 bool JQCardFour::GetFreq(int channel, int &freqKHz)
 {
+    const RunEvents::Scope scope("freq", channel);
     return opened("GetFreq")
         && CardLog::take(Card, "GetFreq", jqFourModule->lGetFreq(channel), freqKHz);
 }
 
 bool JQCardFour::GetWorkMode(int channel, int &mode)
 {
+    const RunEvents::Scope scope("workmode", channel);
     return opened("GetWorkMode")
         && CardLog::take(Card, "GetWorkMode", jqFourModule->lGetWorkMode(channel), mode);
 }
 
 bool JQCardFour::GetRFAttenuation(int channel, int &att)
 {
+    const RunEvents::Scope scope("rfatt", channel);
     return opened("GetRFAttenuation")
         && CardLog::take(Card, "GetRFAttenuation", jqFourModule->lGetRFAtten(channel), att);
 }
 
 bool JQCardFour::GetIFAttenuation(int channel, int &att)
 {
+    const RunEvents::Scope scope("ifatt", channel);
     return opened("GetIFAttenuation")
         && CardLog::take(
             Card, "GetIFAttenuation", jqFourModule->lGetIFAdjustAttenuation(channel), att);
@@ -108,12 +126,14 @@ bool JQCardFour::GetIFAttenuation(int channel, int &att)
 
 bool JQCardFour::GetRefType(int /*channel*/, int &type)
 {
+    const RunEvents::Scope scope("ref", 0);
     return opened("GetRefType")
         && CardLog::take(Card, "GetRefType", jqFourModule->lGetClkSelect(), type);
 }
 
 bool JQCardFour::GetIFOutputSelect(int channel, int &select)
 {
+    const RunEvents::Scope scope("outfreq", channel);
     return opened("GetIFOutputSelect")
         && CardLog::take(
             Card, "GetIFOutputSelect", jqFourModule->lGetIFOutputSelect(channel), select);
@@ -123,6 +143,7 @@ bool JQCardFour::GetInputPower(int channel, int &power)
 {
     if (!opened("GetInputPower"))
         return false;
+    const RunEvents::Scope scope("power", channel);
     // The card reports hundredths of a dB as a signed 16-bit number. A failed
     // exchange (-1..-3) comes out as 0 here, as the operators' scripts expect.
     const int raw = jqFourModule->lGetInputPower(channel);
@@ -134,6 +155,7 @@ bool JQCardFour::GetTemperature(int channel, double &temperature)
 {
     if (!opened("GetTemperature"))
         return false;
+    const RunEvents::Scope scope("temp", channel);
     const double t = jqFourModule->lGetTemperature(channel);
     if (t < 0) {
         CardLog::queryFailed(Card, "GetTemperature", t);

@@ -8,6 +8,10 @@
 
 namespace {
 const char Card[] = "JQCardTwo";
+constexpr int MinFreqKHz = 950000;
+constexpr int MaxFreqKHz = 2150000;
+constexpr int MaxGain = 100; // half dB steps
+constexpr int MaxSplitGain = 80; // what the two attenuators can take
 } // namespace
 
 JQCardTwo::JQCardTwo() = default;
@@ -41,51 +45,62 @@ bool JQCardTwo::SetFreq(int channel, int freqKHz)
 {
     if (!opened("SetFreq"))
         return false;
-    if (freqKHz < 950000 || freqKHz > 2150000) {
-        CardLog::overflow(Card, "SetFreq", "freq_KHz", freqKHz);
+    const RunEvents::Scope scope("freq", channel);
+    if (freqKHz < MinFreqKHz || freqKHz > MaxFreqKHz) {
+        CardLog::overflow(Card, "SetFreq", "freq_KHz", freqKHz, freqKHz, MinFreqKHz, MaxFreqKHz);
         return false;
     }
-    return jqTwoModule->lSetFreq(freqKHz, channel) != 0;
+    return CardLog::took(jqTwoModule->lSetFreq(freqKHz, channel), freqKHz);
 }
 
 bool JQCardTwo::SetGain(int channel, int gain, int /*mode*/)
 {
     if (!opened("SetGain"))
         return false;
-    if (unsigned(gain) > 100u)
+    const RunEvents::Scope scope("gain", channel);
+    if (unsigned(gain) > unsigned(MaxGain)) {
+        RunEvents::refused(QString(), gain, 0, MaxGain); // without a line
         return false;
+    }
     int ifAtt = 0;
     int rfAtt = 0;
     splitGain(gain, ifAtt, rfAtt);
     if (ifAtt < 0) {
-        CardLog::overflow(Card, "SetGain", "ifAtt", ifAtt);
+        CardLog::overflow(Card, "SetGain", "ifAtt", ifAtt, gain, 0, MaxSplitGain);
         return false;
     }
-    jqTwoModule->lSetIFAtten(ifAtt, channel);
-    return jqTwoModule->lSetRFAtten(rfAtt, channel) != 0;
+    // The gain is what the two attenuators give together: taken when both are.
+    const int first = jqTwoModule->lSetIFAtten(ifAtt, channel);
+    const int second = jqTwoModule->lSetRFAtten(rfAtt, channel);
+    CardLog::took(first == 1 ? second : 0, gain);
+    return second != 0;
 }
 
 bool JQCardTwo::SetRefType(int channel, int type)
 {
     if (!opened("SetRefType"))
         return false;
-    return jqTwoModule->lSetClkSelect(type, channel) != 0;
+    const RunEvents::Scope scope("ref", channel);
+    return CardLog::took(jqTwoModule->lSetClkSelect(type, channel), type);
 }
 
 bool JQCardTwo::SetIFOutputSelect(int channel, int select)
 {
     if (!opened("SetIFOutputSelect"))
         return false;
+    const RunEvents::Scope scope("band", channel);
     if (unsigned(select) >= 2u) {
         qCritical() << "outFreq overflow";
+        RunEvents::refused(QStringLiteral("outFreq overflow"), select, 0, 1);
         return false;
     }
     // On this card the output selection is the IF output band parameter.
-    return jqTwoModule->lSetIFOutBand(select, channel) != 0;
+    return CardLog::took(jqTwoModule->lSetIFOutBand(select, channel), select);
 }
 
 bool JQCardTwo::GetFreq(int channel, int &freqKHz)
 {
+    const RunEvents::Scope scope("freq", channel);
     return opened("GetFreq")
         && CardLog::take(Card, "GetFreq", jqTwoModule->lGetFreq(channel), freqKHz);
 }
@@ -94,6 +109,7 @@ bool JQCardTwo::GetGain(int channel, int &gain)
 {
     if (!opened("GetGain"))
         return false;
+    const RunEvents::Scope scope("gain", channel);
     int rfAtt = 0;
     int ifAtt = 0;
     if (!CardLog::take(Card, "GetRFAttenuation", jqTwoModule->lGetRFAtten(channel), rfAtt)
@@ -105,12 +121,14 @@ bool JQCardTwo::GetGain(int channel, int &gain)
 
 bool JQCardTwo::GetRefType(int /*channel*/, int &type)
 {
+    const RunEvents::Scope scope("ref", 0);
     return opened("GetRefType")
         && CardLog::take(Card, "GetRefType", jqTwoModule->lGetClkSelect(), type);
 }
 
 bool JQCardTwo::GetIFOutputSelect(int channel, int &select)
 {
+    const RunEvents::Scope scope("band", channel);
     return opened("GetIFOutputSelect")
         && CardLog::take(Card, "GetIFOutputSelect", jqTwoModule->lGetIFOutBand(channel), select);
 }

@@ -3,6 +3,7 @@
 #include "cards/feexchange.h"
 #include "cards/jq/jqframe.h"
 #include "cards/moduleresult.h"
+#include "serial/runevents.h"
 
 #include <QDebug>
 
@@ -51,7 +52,9 @@ int JQFLModule::setBounded(const char *operation, quint8 code, int value, int ma
 {
     const bool refused = maximum == 1 ? quint32(value) > 1u : value > maximum;
     if (refused) {
-        std::printf("error: %s param val overflow\n", operation);
+        const QString line = QStringLiteral("error: %1 param val overflow").arg(QLatin1String(operation));
+        std::printf("%s\n", line.toLatin1().constData());
+        RunEvents::refused(line, value, 0, maximum);
         return ModuleResult::OutOfRange;
     }
     return setValue(code, value, channel);
@@ -61,6 +64,7 @@ int JQFLModule::lSetFreq(int value, int channel)
 {
     if (value < 95000 || value > 2150000) {
         qDebug() << "error: lSetFreq param val overflow";
+        RunEvents::refused(QStringLiteral("error: lSetFreq param val overflow"), value, 95000, 2150000);
         return ModuleResult::OutOfRange;
     }
     return setValue(JQFrame::Freq, value, channel);
@@ -68,8 +72,10 @@ int JQFLModule::lSetFreq(int value, int channel)
 
 int JQFLModule::lSetWorkMode(int value, int channel)
 {
-    if (value != 0 && value != 1)
+    if (value != 0 && value != 1) {
+        RunEvents::refused(QString(), value, 0, 1); // without a line
         return ModuleResult::OutOfRange;
+    }
     return setValue(JQFrame::WorkMode, value, channel);
 }
 

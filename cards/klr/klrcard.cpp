@@ -8,8 +8,13 @@
 
 namespace {
 const char Card[] = "KLRCard";
+constexpr int MinFreqKHz = 20000;
+constexpr int MaxFreqKHz = 6000000;
 constexpr unsigned MaxRFAtt = 30;
 constexpr unsigned MaxIFAtt = 20;
+// The attenuation a work mode's gain 0 stands for: 30 dB in mode 0, 45 dB
+// in mode 1, where the IF attenuator takes what the RF one cannot.
+constexpr int ModeSpan[] = {30, 45};
 } // namespace
 
 KLRCard::KLRCard() = default;
@@ -30,19 +35,21 @@ bool KLRCard::SetFreq(unsigned channel, int freqKHz)
 {
     if (!opened("SetFreq"))
         return false;
-    if (freqKHz < 20000 || freqKHz > 6000000) {
-        CardLog::overflow(Card, "SetFreq", "freq_KHz", freqKHz);
+    const RunEvents::Scope scope("freq", int(channel));
+    if (freqKHz < MinFreqKHz || freqKHz > MaxFreqKHz) {
+        CardLog::overflow(Card, "SetFreq", "freq_KHz", freqKHz, freqKHz, MinFreqKHz, MaxFreqKHz);
         return false;
     }
-    return klrModule->lSetFreq(freqKHz, int(channel)) != 0;
+    return CardLog::took(klrModule->lSetFreq(freqKHz, int(channel)), freqKHz);
 }
 
 bool KLRCard::SetWorkMode(unsigned channel, unsigned mode)
 {
     if (!opened("SetWorkMode"))
         return false;
+    const RunEvents::Scope scope("workmode", int(channel));
     qDebug() << "SetWorkMode mode = " << mode;
-    const bool ret = klrModule->lSetWorkMode(int(mode), int(channel)) != 0;
+    const bool ret = CardLog::took(klrModule->lSetWorkMode(int(mode), int(channel)), mode);
     qDebug() << "SetWorkMode ret =" << ret;
     return ret;
 }
@@ -51,7 +58,14 @@ bool KLRCard::SetGain(unsigned channel, int gain, int mode)
 {
     // Mode 0 spans 30 dB of attenuation, mode 1 spans 45 dB; the RF attenuator
     // is used first and the IF attenuator only for what RF cannot take. The
-    // setters report their own refusals; the gain as a whole is not refused.
+    // setters report their own refusals; the gain as a whole is not refused,
+    // but a program that judges the run learns the mode's range of gains.
+    if (mode == 0 || mode == 1) {
+        const RunEvents::Scope scope("gain", int(channel));
+        const int low = ModeSpan[mode] - int(MaxRFAtt) - (mode == 1 ? int(MaxIFAtt) : 0);
+        if (gain < low || gain > ModeSpan[mode])
+            RunEvents::refused(QString(), gain, low, ModeSpan[mode]);
+    }
     if (mode == 0) {
         SetRFAttenuation(channel, 30u - unsigned(gain));
         SetIFAttenuation(channel, 0);
@@ -71,11 +85,12 @@ bool KLRCard::SetRFAttenuation(unsigned channel, unsigned att)
 {
     if (!opened("SetRFAttenuation"))
         return false;
+    const RunEvents::Scope scope("rfatt", int(channel));
     if (att > MaxRFAtt) {
-        CardLog::overflow(Card, "SetRFAttenuation", "rfAtt", int(att));
+        CardLog::overflow(Card, "SetRFAttenuation", "rfAtt", int(att), int(att), 0, MaxRFAtt);
         return false;
     }
-    klrModule->lSetRFAtten(int(att), int(channel));
+    CardLog::took(klrModule->lSetRFAtten(int(att), int(channel)), att);
     return true;
 }
 
@@ -83,11 +98,12 @@ bool KLRCard::SetIFAttenuation(unsigned channel, unsigned att)
 {
     if (!opened("SetIFAttenuation"))
         return false;
+    const RunEvents::Scope scope("ifatt", int(channel));
     if (att > MaxIFAtt) {
-        CardLog::overflow(Card, "SetIFAttenuation", "ifAtt", int(att));
+        CardLog::overflow(Card, "SetIFAttenuation", "ifAtt", int(att), int(att), 0, MaxIFAtt);
         return false;
     }
-    klrModule->lSetIFAtten(int(att), int(channel));
+    CardLog::took(klrModule->lSetIFAtten(int(att), int(channel)), att);
     return true;
 }
 
@@ -95,13 +111,15 @@ bool KLRCard::SetBandWidth(unsigned channel, unsigned band)
 {
     if (!opened("SetBandWidth"))
         return false;
+    const RunEvents::Scope scope("band", int(channel));
     qDebug() << "SetBandWidth bw = " << band;
-    klrModule->lSetIFBand(int(band), int(channel));
+    CardLog::took(klrModule->lSetIFBand(int(band), int(channel)), band);
     return true;
 }
 
 bool KLRCard::GetFreq(unsigned channel, unsigned &freqKHz)
 {
+    const RunEvents::Scope scope("freq", int(channel));
     qDebug() << "GetFreq 111111111111" << m_Opened;
     if (!opened("GetFreq"))
         return false;
@@ -116,6 +134,7 @@ bool KLRCard::GetWorkMode(unsigned channel, unsigned &mode)
 {
     if (!opened("GetWorkMode"))
         return false;
+    const RunEvents::Scope scope("workmode", int(channel));
     const int r = klrModule->lGetWorkMode(int(channel));
     qDebug() << "GetWorkMode val = " << r;
     return CardLog::take(Card, "GetWorkMode", r, mode);
@@ -123,24 +142,28 @@ bool KLRCard::GetWorkMode(unsigned channel, unsigned &mode)
 
 bool KLRCard::GetRFAttenuation(unsigned channel, unsigned &att)
 {
+    const RunEvents::Scope scope("rfatt", int(channel));
     return opened("GetRFAttenuation")
         && CardLog::take(Card, "GetRFAttenuation", klrModule->lGetRFAtten(int(channel)), att);
 }
 
 bool KLRCard::GetIFAttenuation(unsigned channel, unsigned &att)
 {
+    const RunEvents::Scope scope("ifatt", int(channel));
     return opened("GetIFAttenuation")
         && CardLog::take(Card, "GetIFAttenuation", klrModule->lGetIFAtten(int(channel)), att);
 }
 
 bool KLRCard::GetBandwidth(unsigned channel, unsigned &band)
 {
+    const RunEvents::Scope scope("band", int(channel));
     return opened("GetBandwidth")
         && CardLog::take(Card, "GetBandwidth", klrModule->lGetBandwidth(int(channel)), band);
 }
 
 bool KLRCard::GetWarning(unsigned channel, unsigned &warning)
 {
+    const RunEvents::Scope scope("warning", int(channel));
     return opened("GetWarning")
         && CardLog::take(Card, "GetWarning", klrModule->lGetWarning(int(channel)), warning);
 }

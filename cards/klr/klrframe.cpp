@@ -28,17 +28,25 @@ KLRFrame::Bytes KLRFrame::build(quint8 code, quint32 value, quint8 channel)
 
 int KLRFrame::decode(const quint8 *reply)
 {
-    switch (reply[1]) {
-    case ReplyFreq:
+    if (!knows(reply))
+        return 0;
+    if (reply[1] == ReplyFreq)
         return int(quint32(reply[3]) << 24 | quint32(reply[4]) << 16 | quint32(reply[5]) << 8
             | quint32(reply[6]));
+    return reply[6];
+}
+
+bool KLRFrame::knows(const quint8 *reply)
+{
+    switch (reply[1]) {
+    case ReplyFreq:
     case ReplyWorkMode:
     case ReplyRFAtten:
     case ReplyIFAtten:
     case ReplyBandwidth:
     case ReplyWarning:
-        return reply[6];
+        return true;
     default:
-        return 0;
+        return false;
     }
 }

@@ -39,6 +39,7 @@ public:
     static Bytes build(quint8 code, quint32 value, quint8 channel);
     // The value of an 8-byte reply; 0 for a reply code the host does not know.
     static int decode(const quint8 *reply);
+    static bool knows(const quint8 *reply);
 };
 
 #endif // KLRFRAME_H

@@ -2,6 +2,7 @@
 
 #include "cards/klr/klrframe.h"
 #include "cards/moduleresult.h"
+#include "serial/runevents.h"
 
 #include <QByteArray>
 #include <QDebug>
@@ -48,10 +49,17 @@ int KLRLModule::lSetInterface(quint8 command, quint8 code, int value, int channe
     }
     if (m_RecvLen != KLRFrame::Size) {
         qDebug("LModule::lSetInterface: m_RecvLen error %d\n", int(m_RecvLen));
+        RunEvents::report({RunEvents::BadLength,
+            QString::asprintf("LModule::lSetInterface: m_RecvLen error %d", int(m_RecvLen)),
+            m_RecvLen});
         return ModuleResult::OutOfRange;
     }
     qDebug("%s %02X %02X %02X %02X\n", "KLRLModule::lQueryGetParameterValue", m_RecvBuf[3],
         m_RecvBuf[4], m_RecvBuf[5], m_RecvBuf[6]);
+    // A reply code the host does not know reads as 0, without a line; only
+    // a program that judges the run hears of it.
+    if (!KLRFrame::knows(m_RecvBuf))
+        RunEvents::report({RunEvents::UnknownReply, QString(), m_RecvBuf[1]});
     return KLRFrame::decode(m_RecvBuf);
 }
 
@@ -59,6 +67,7 @@ int KLRLModule::lSetFreq(int freq, int channel)
 {
     if (quint32(freq) - 20000u > 5980000u) {
         qDebug() << "error: lSetFreq param val overflow";
+        RunEvents::refused(QStringLiteral("error: lSetFreq param val overflow"), freq, 20000, 6000000);
         return ModuleResult::OutOfRange;
     }
     return lSetInterface(SetCommand, KLRFrame::SetFreq, freq, channel);
@@ -70,6 +79,8 @@ int KLRLModule::lSetWorkMode(int mode, int channel)
         qDebug() << "error:"
                  << "KLRLModule::lSetWorkMode"
                  << "param val overflow";
+        RunEvents::refused(
+            QStringLiteral("error: KLRLModule::lSetWorkMode param val overflow"), mode, 0, 1);
         return ModuleResult::OutOfRange;
     }
     return lSetInterface(SetCommand, KLRFrame::SetWorkMode, mode, channel);
@@ -91,6 +102,8 @@ int KLRLModule::lSetIFBand(int band, int channel)
         qDebug() << "error:"
                  << "KLRLModule::lSetIFBand"
                  << "param val overflow";
+        RunEvents::refused(
+            QStringLiteral("error: KLRLModule::lSetIFBand param val overflow"), band, 2, 3);
         return ModuleResult::OutOfRange;
     }
     return lSetInterface(SetCommand, KLRFrame::SetIFBand, band, channel);

@@ -9,6 +9,9 @@
 namespace {
 const char Card[] = "VNCard";
 constexpr int GainCodeZero = 90; // the gain code for a gain of 0
+constexpr int MinFreqKHz = 20000;
+constexpr int MaxFreqKHz = 3000000;
+constexpr unsigned MaxGain = 80; // half steps: 40 dB
 } // namespace
 
 VNCard::VNCard() = default;
@@ -29,38 +32,43 @@ bool VNCard::SetFreq(unsigned channel, int freqKHz)
 {
     if (!opened("SetFreq"))
         return false;
-    if (freqKHz < 20000 || freqKHz > 3000000) {
-        CardLog::overflow(Card, "SetFreq", "freq_KHz", freqKHz);
+    const RunEvents::Scope scope("freq", int(channel));
+    if (freqKHz < MinFreqKHz || freqKHz > MaxFreqKHz) {
+        CardLog::overflow(Card, "SetFreq", "freq_KHz", freqKHz, freqKHz, MinFreqKHz, MaxFreqKHz);
         return false;
     }
-    return vnModule->lSetFreq(freqKHz, int(channel)) != 0;
+    return CardLog::took(vnModule->lSetFreq(freqKHz, int(channel)), freqKHz);
 }
 
 bool VNCard::SetGain(unsigned channel, unsigned gain)
 {
     if (!opened("SetGain"))
         return false;
-    if (gain > 80u) {
-        CardLog::overflow(Card, "SetGain", "gain", gain);
+    const RunEvents::Scope scope("gain", int(channel));
+    if (gain > MaxGain) {
+        CardLog::overflow(Card, "SetGain", "gain", gain, gain, 0, MaxGain);
         return false;
     }
-    return vnModule->lSetGain(GainCodeZero - int(gain), int(channel)) != 0;
+    return CardLog::took(vnModule->lSetGain(GainCodeZero - int(gain), int(channel)), gain);
 }
 
 bool VNCard::SetIFOutputSelect(unsigned channel, unsigned select)
 {
     if (!opened("SetIFOutputSelect"))
         return false;
+    const RunEvents::Scope scope("outfreq", int(channel));
     if (select > 1u) {
         qCritical() << "outFreq overflow";
+        RunEvents::refused(QStringLiteral("outFreq overflow"), select, 0, 1);
         return false;
     }
     qDebug() << "1111111111 SetIFOutputSelect outfreq =" << select;
-    return vnModule->lSetIFOutputSelect(int(select), int(channel)) != 0;
+    return CardLog::took(vnModule->lSetIFOutputSelect(int(select), int(channel)), select);
 }
 
 bool VNCard::GetFreq(unsigned channel, unsigned &freqKHz)
 {
+    const RunEvents::Scope scope("freq", int(channel));
     return opened("GetFreq")
         && CardLog::take(Card, "GetFreq", vnModule->lGetFreq(int(channel)), freqKHz);
 }
@@ -69,6 +77,7 @@ bool VNCard::GetGain(unsigned channel, unsigned &gain)
 {
     if (!opened("GetGain"))
         return false;
+    const RunEvents::Scope scope("gain", int(channel));
     // No failure branch: a failed query (-1..-3) reads as 91..93.
     gain = unsigned(GainCodeZero - vnModule->lGetGain(int(channel)));
     return true;
@@ -76,6 +85,7 @@ bool VNCard::GetGain(unsigned channel, unsigned &gain)
 
 bool VNCard::GetIFOutputSelect(unsigned channel, unsigned &select)
 {
+    const RunEvents::Scope scope("outfreq", int(channel));
     return opened("GetIFOutputSelect")
         && CardLog::take(
             Card, "GetIFOutputSelect", vnModule->lGetIFOutputSelect(int(channel)), select);
@@ -85,6 +95,7 @@ bool VNCard::GetTemperature(unsigned channel, double &temperature)
 {
     if (!opened("GetTemperature"))
         return false;
+    const RunEvents::Scope scope("temp", int(channel));
     const double t = vnModule->lGetTemperature(int(channel));
     if (t < 0) {
         CardLog::queryFailed(Card, "GetTemperature", t);
@@ -98,6 +109,7 @@ bool VNCard::GetType(unsigned channel, unsigned &type)
 {
     if (!opened("GetType"))
         return false;
+    const RunEvents::Scope scope("hardch", int(channel));
     const int r = vnModule->lGetType(int(channel));
     qDebug() << "111111111111111 GetType val=" << r;
     return CardLog::take(Card, "GetType", r, type);

@@ -2,6 +2,7 @@
 
 #include "cards/feexchange.h"
 #include "cards/moduleresult.h"
+#include "serial/runevents.h"
 #include "cards/vn/vnframe.h"
 
 #include <QDebug>
@@ -50,6 +51,7 @@ int VNLModule::lSetFreq(int freq, int channel)
     // One unsigned comparison covers both ends, negative values included.
     if (quint32(freq) - 20000u > 3580000u) {
         std::printf("error: lSetFreq param val overflow\n");
+        RunEvents::refused(QStringLiteral("error: lSetFreq param val overflow"), freq, 20000, 3600000);
         return ModuleResult::OutOfRange;
     }
     return setValue(VNFrame::Freq, freq, channel);
@@ -65,6 +67,8 @@ int VNLModule::lSetIFOutputSelect(int select, int channel)
 {
     if (quint32(select) > 1u) {
         std::printf("error: %s param val overflow\n", "VNLModule::lSetIFOutputSelect");
+        RunEvents::refused(
+            QStringLiteral("error: VNLModule::lSetIFOutputSelect param val overflow"), select, 0, 1);
         return ModuleResult::OutOfRange;
     }
     qDebug() << "11111111111 lSetIFOutputSelect val = " << select;

@@ -1,4 +1,4 @@
-#include "strict/portdiagnosis.h"
+#include "serial/portdiagnosis.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,6 +13,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #endif
 
@@ -44,6 +45,28 @@ QString kindOf(mode_t mode)
     if (S_ISBLK(mode))
         return QStringLiteral("a block device");
     return QStringLiteral("not a device");
+}
+
+// Whether the character device is a terminal line of some driver (a UART,
+// a USB serial adapter, a pseudo-terminal): /proc/tty/drivers lists each
+// driver's major number and its range of minors. /dev/null and its kind are
+// devices too, held open by half the system: "busy" would be a lie.
+bool isTerminalLine(dev_t device)
+{
+    QFile drivers(QStringLiteral("/proc/tty/drivers"));
+    if (!drivers.open(QIODevice::ReadOnly))
+        return true; // no way to tell: let the other checks speak
+    for (const QByteArray &line : drivers.readAll().split('\n')) {
+        const QList<QByteArray> f = line.simplified().split(' ');
+        if (f.size() < 4 || f.at(2).toUInt() != major(device))
+            continue;
+        const QList<QByteArray> minors = f.at(3).split('-');
+        const uint low = minors.at(0).toUInt();
+        const uint high = minors.size() > 1 ? minors.at(1).toUInt() : low;
+        if (minor(device) >= low && minor(device) <= high)
+            return true;
+    }
+    return false;
 }
 
 QString groupName(gid_t gid)
@@ -188,6 +211,8 @@ QString PortDiagnosis::explain(const QString &name, const QString &folder)
     }
     if (!S_ISCHR(st.st_mode))
         return QStringLiteral("%1 is %2, not a serial device").arg(path, kindOf(st.st_mode));
+    if (!isTerminalLine(st.st_rdev))
+        return QStringLiteral("%1 is a device, but not a serial device").arg(path);
     if (::faccessat(AT_FDCWD, QFile::encodeName(path).constData(), R_OK | W_OK, AT_EACCESS) != 0
         && errno == EACCES)
         return permissionHint(path, st);

@@ -1,0 +1,39 @@
+#ifndef RUNRECORD_H
+#define RUNRECORD_H
+
+#include "app/cmdagent.h"
+#include "serial/runevents.h"
+
+#include <QList>
+#include <QString>
+
+// One run as it happened, for a program that judges it: every event of the
+// port, the line and the card drivers in the order they came (RunEvents),
+// and what they mean in the terms of the command line the run was given.
+class RunRecord {
+public:
+    explicit RunRecord(const CmdAgent &agent);
+    ~RunRecord();
+
+    // How many events there are so far: a mark to look from.
+    int size() const { return int(m_Events.size()); }
+    // The first event, from the mark `from` on, of one of these kinds.
+    const RunEvents::Event *first(const QList<RunEvents::Kind> &kinds, int from = 0) const;
+    // What the card took on channel `ch`: the values the drivers sent, by
+    // the read-back's names.
+    CmdAgent::Readings applied(int ch) const;
+
+    // What an event means for a person, in a line: a refusal in the units
+    // and words of the option that gave the value (and whether it was given
+    // in this run or stored by an earlier one), a fault of the line with
+    // the parameter and channel it concerns.
+    QString explain(const RunEvents::Event &e, const QString &model, bool setRun) const;
+
+private:
+    QString refusal(const RunEvents::Event &e, const QString &model) const;
+
+    const CmdAgent &m_Agent;
+    QList<RunEvents::Event> m_Events;
+};
+
+#endif // RUNRECORD_H
