@@ -7,7 +7,8 @@
 // help's Chinese is "?????" unless Windows runs in Chinese, so there rfcard
 // writes UTF-8 and switches the console it writes to to UTF-8 (Windows 10
 // consoles show it, with a font that has the characters). Output redirected
-// to a file or pipe is UTF-8 too, which is what scripts read.
+// to a file or pipe is UTF-8 too, which is what scripts read. The console
+// gets its own code page back when rfcard ends.
 class ConsoleText {
 public:
     static void useUtf8();

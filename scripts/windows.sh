@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds rfcard.exe and rfcard-strict.exe for 64-bit Windows here, on Debian,
 # and packs them as rfcard-VERSION-win64.zip: static programs that need no
-# DLL beside Windows' own, with the licences and a short text on use.
+# DLL beside Windows' own, with the licences, a text on use and the manual
+# pages as text.
 #   scripts/windows.sh [BUILD_DIR]        (default build-win)
 # Qt for Windows is cross-built once from sources (scripts/winqt.sh, about
 # 12 minutes on two cores) and kept outside the clone, keyed by the Qt
@@ -17,7 +18,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-win}
 version=$(sed -n 's/^project(rfcard VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-bash scripts/deps.sh g++-mingw-w64-x86-64-posix dpkg-dev perl python3 xz-utils zip unzip git
+bash scripts/deps.sh g++-mingw-w64-x86-64-posix dpkg-dev perl python3 xz-utils zip unzip git \
+  groff-base bsdextrautils
 
 cache=${RFCARD_WINQT_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/rfcard/winqt}
 recipe=$( (cat scripts/winqt.sh; x86_64-w64-mingw32-g++-posix -dumpfullversion) | sha256sum)
@@ -68,6 +70,10 @@ done
 cp LICENSE "$stage/LICENSE.txt"
 cp "$prefix"/licenses/* "$stage/qt-licenses/"
 cp packaging/windows/README.txt "$stage/README.txt"
+# The manual pages, as text a Windows user can open.
+for page in rfcard rfcard-strict rfcard-sim; do
+  groff -man -Tutf8 -rLL=78n -rHY=0 "man/$page.1" 2>/dev/null | col -bx >"$stage/$page.txt"
+done
 cat >"$stage/qt-licenses/SOURCE.txt" <<EOF
 rfcard.exe and rfcard-strict.exe contain Qt 5.15.8 (Qt Core and Qt Serial
 Port), linked statically, under the GNU Lesser General Public License 3

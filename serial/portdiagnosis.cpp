@@ -22,13 +22,12 @@
 namespace {
 
 // Where Qt Serial Port looks for a port name: a path as it is (a relative
-// one from rfcard's folder), a bare name under /dev.
-QString systemLocation(const QString &name, const QString &folder)
+// one from the current folder, which a run makes rfcard's own), a bare name
+// under /dev.
+QString systemLocation(const QString &name)
 {
-    if (name.startsWith(QLatin1Char('/')))
-        return name;
-    if (name.startsWith(QLatin1String("./")) || name.startsWith(QLatin1String("../")))
-        return QDir::cleanPath(QDir(folder).filePath(name));
+    if (name.contains(QLatin1Char('/')))
+        return QFileInfo(name).absoluteFilePath();
     return QStringLiteral("/dev/") + name;
 }
 
@@ -184,11 +183,11 @@ QStringList holders(const QString &path)
 
 } // namespace
 
-QString PortDiagnosis::explain(const QString &name, const QString &folder)
+QString PortDiagnosis::explain(const QString &name)
 {
     if (name.isEmpty())
         return QStringLiteral("no port was named (an empty --com?)");
-    const QString path = systemLocation(name, folder);
+    const QString path = systemLocation(name);
     struct stat st;
     if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
         if (errno != ENOENT)
@@ -230,7 +229,7 @@ QString PortDiagnosis::explain(const QString &name, const QString &folder)
 
 #else // Q_OS_WIN
 
-QString PortDiagnosis::explain(const QString &name, const QString &)
+QString PortDiagnosis::explain(const QString &name)
 {
     if (name.isEmpty())
         return QStringLiteral("no port was named (an empty --com?)");

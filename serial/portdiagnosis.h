@@ -11,9 +11,9 @@
 // attached to it.
 class PortDiagnosis {
 public:
-    // `name` as rfcard was given it; `folder` is rfcard's own folder, where a
-    // relative name such as ./port starts (rfcard runs there).
-    static QString explain(const QString &name, const QString &folder);
+    // `name` as rfcard was given it; a relative one such as ./port starts
+    // from the current folder, which is rfcard's own during a run.
+    static QString explain(const QString &name);
 };
 
 #endif // PORTDIAGNOSIS_H

@@ -168,10 +168,9 @@ int StrictRun::run(const QStringList &arguments)
                                "takes without them (%1): %2")
                     .arg(port, notLoaded));
         const RunEvents::Event *failed = record.first({RunEvents::PortFailed});
-        QString unknown;
         return finish(PortFailed,
             (failed ? failed->line + QStringLiteral(": ") : QString())
-                + PortDiagnosis::explain(port, ProgramFolder::path(&unknown)));
+                + PortDiagnosis::explain(port));
     }
     if (const RunEvents::Event *e = record.first({RunEvents::Refused}))
         return finish(Refused, record.explain(*e, model, part == 0));

@@ -284,6 +284,7 @@ private slots:
         QTest::newRow("missing port") << "missing" << 4 << "/nonexistent/rfcard-strict does not exist";
         QTest::newRow("plain file") << "plain" << 4 << "/plain is a plain file, not a serial device";
         QTest::newRow("folder") << "folder" << 4 << "/folder is a folder, not a serial device";
+        QTest::newRow("a device, not a serial one") << "/dev/null" << 4 << "/dev/null is a device, but not a serial device";
         QTest::newRow("busy") << "busy" << 4 << "is busy: process";
         QTest::newRow("not for this user") << "denied" << 4 << "the group dialout; you are not in it";
         QTest::newRow("not saved") << "unsaved" << 7 << "exit 7, settings not saved: warning: cannot save settings";
@@ -308,7 +309,9 @@ private slots:
         int slave = -1;
         char pty[64];
         QScopedPointer<SimProcess> card;
-        if (setup == QLatin1String("plain") || setup == QLatin1String("folder")) {
+        if (setup.startsWith(QLatin1Char('/'))) {
+            port = setup;
+        } else if (setup == QLatin1String("plain") || setup == QLatin1String("folder")) {
             port = QStringLiteral("./") + setup;
             QVERIFY(setup == QLatin1String("folder")
                     ? folder.mkpath(setup)

@@ -69,11 +69,10 @@ bool JQCardTwo::SetGain(int channel, int gain, int /*mode*/)
         CardLog::overflow(Card, "SetGain", "ifAtt", ifAtt, gain, 0, MaxSplitGain);
         return false;
     }
-    // The gain is what the two attenuators give together: taken when both are.
-    const int first = jqTwoModule->lSetIFAtten(ifAtt, channel);
-    const int second = jqTwoModule->lSetRFAtten(rfAtt, channel);
-    CardLog::took(first == 1 ? second : 0, gain);
-    return second != 0;
+    // The gain is what the two attenuators give together (a failure of the
+    // first is a fault of its own).
+    jqTwoModule->lSetIFAtten(ifAtt, channel);
+    return CardLog::took(jqTwoModule->lSetRFAtten(rfAtt, channel), gain);
 }
 
 bool JQCardTwo::SetRefType(int channel, int type)

@@ -1,8 +1,8 @@
 /* Holds the lock a save of rfcard.exe takes, as another run in the middle of
- * its save would: an exclusive lock on the first byte of the lock file.
- *   holdlock.exe FILE SECONDS   (prints "held" once it holds it) */
+ * its save would: an exclusive lock on the first byte of the lock file, from
+ * the moment it prints "held" until the file RELEASE exists.
+ *   holdlock.exe FILE RELEASE */
 #include <stdio.h>
-#include <stdlib.h>
 #include <windows.h>
 
 int wmain(int argc, wchar_t **argv)
@@ -16,6 +16,7 @@ int wmain(int argc, wchar_t **argv)
         return 1;
     printf("held\n");
     fflush(stdout);
-    Sleep((DWORD)_wtoi(argv[2]) * 1000);
+    while (GetFileAttributesW(argv[2]) == INVALID_FILE_ATTRIBUTES)
+        Sleep(50);
     return 0;
 }
