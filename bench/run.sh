@@ -4,9 +4,10 @@
 # beside the floor of the serial line (--baud-timing), the start-up of a bare
 # Qt program and a reference program that does only the work every such run
 # must do (bench/minimal.cpp), both built here. Then the read-back through the
-# ser2net/socat chain of "Cards on another host" and behind a USB serial
-# adapter's latency timer (rfcard-sim --latency), and rfcard-strict's set run
-# with and without the read-back that verifies it.
+# ser2net/socat chain of "Cards on another host"; read-back and set runs
+# behind a USB serial adapter's latency timer of 16 ms and of 1 ms, which is
+# what low latency sets (rfcard-sim --latency); and rfcard-strict beside
+# rfcard: its read-back, and its set run verified and not.
 #   bench/run.sh [RUNS]      (BUILD_DIR: the build to measure, default build)
 set -euo pipefail
 cd "$(dirname "$0")/.."

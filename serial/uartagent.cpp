@@ -1,5 +1,6 @@
 #include "serial/uartagent.h"
 
+#include "serial/lowlatency.h"
 #include "serial/portname.h"
 #include "serial/runevents.h"
 
@@ -15,6 +16,7 @@ UartAgent::~UartAgent()
 {
     qDebug() << "~UartAgent close";
     if (m_IsOpen) {
+        restoreLatency();
         m_SerialPort.close();
         m_IsOpen = false;
         m_RecvData = QByteArray();
@@ -39,6 +41,7 @@ void UartAgent::openPort(
 
     if (m_SerialPort.isOpen()) {
         m_SerialPort.clear(QSerialPort::AllDirections);
+        restoreLatency();
         m_SerialPort.close();
     }
 
@@ -60,6 +63,14 @@ void UartAgent::openPort(
     if (configured)
         qDebug() << "open uart" << m_PortName << "sucess";
     m_IsOpen = true;
+    m_LowLatency = LowLatency::request(m_SerialPort, &m_SavedSerialFlags);
+}
+
+void UartAgent::restoreLatency()
+{
+    if (m_LowLatency)
+        LowLatency::restore(m_SerialPort, m_SavedSerialFlags);
+    m_LowLatency = false;
 }
 
 void UartAgent::openCardLine(const QString &portName)

@@ -49,6 +49,8 @@ public:
 
 private:
     bool writeRequest(const quint8 *request, int count);
+    // Puts the adapter's latency back as the port was before it was opened.
+    void restoreLatency();
     void writeFailed();
     // Nothing came back: `line` is logged (none for a KLR query, whose
     // module says so itself).
@@ -64,6 +66,8 @@ private:
     int m_FlowControl = 0;
     bool m_IsOpen = false;
     QByteArray m_RecvData;
+    bool m_LowLatency = false; // this agent asked the driver for low latency
+    int m_SavedSerialFlags = 0;
 };
 
 #endif // UARTAGENT_H

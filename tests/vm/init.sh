@@ -1,9 +1,11 @@
 #!/bin/busybox sh
 # PID 1 of the test VM (busybox). ttyS0 is the console and the report channel
 # to the host: every line meant for the host starts with "@@". ttyS1..ttyS3
-# are 16550 UARTs driven by Linux's 8250 driver, each wired to a simulated
-# card on the host: jq, vn, klr. /cases holds one set run per line,
-# "family|channel|rfcard options|expected read-back members as key=value".
+# are 16550 UARTs driven by Linux's 8250 driver, and three USB serial adapters
+# driven by its ftdi_sio, each wired to a simulated card on the host: jq, vn,
+# klr; a fourth adapter leads nowhere. /cases holds one set run per line,
+# "family|channel|rfcard options|expected read-back members as key=value",
+# for the UARTs; /usb-runs says how many of them run again on the adapters.
 /bin/busybox --install -s /bin
 mkdir -p /proc /sys /dev
 mount -t proc proc /proc
@@ -25,32 +27,73 @@ done
 echo "@@ probe jq $(probe /dev/ttyS1 200)"
 echo "@@ probe vn $(probe /dev/ttyS2 200)"
 
+# The USB adapters, found by the serial numbers the host gave them.
+for m in usb-common usbcore xhci-hcd xhci-pci usbserial ftdi_sio; do
+    insmod /lib/modules/$m.ko || echo "@@ error insmod $m"
+done
+n=0
+while [ "$(ls /sys/bus/usb-serial/devices 2>/dev/null | wc -l)" -lt 4 ] && [ $n -lt 600 ]; do
+    sleep 0.1
+    n=$((n + 1))
+done
+for t in /sys/bus/usb-serial/devices/*; do
+    eval "usb_$(cat "$(readlink -f "$t")/../../serial")=/dev/${t##*/}"
+done
+echo "@@ usb jq=$usb_jq vn=$usb_vn klr=$usb_klr idle=$usb_idle"
+
 # What rfcard prints when a query or a command went wrong.
 fail='error|Query failed'
-n=0
-while IFS='|' read -r family ch options want; do
-    n=$((n + 1))
-    rfcard $options >/tmp/set.out 2>&1
-    set_rc=$?
-    rfcard --part 1 --gch "$ch" >/tmp/read.out 2>/tmp/read.err
-    read_rc=$?
-    set_err=$(grep -cE "$fail" /tmp/set.out)
-    read_err=$(cat /tmp/read.out /tmp/read.err | grep -cE "$fail")
-    # The report's members, one per line without indent or comma.
-    sed 's/^ *//; s/,$//' /tmp/read.out >/tmp/read.kv
-    bad=0
-    for kv in $want; do
-        grep -qxF "\"${kv%%=*}\": \"${kv#*=}\"" /tmp/read.kv || bad=$((bad + 1))
+# cases LABEL SED: the set runs of /cases, their ports changed by SED, each
+# followed by a read-back; one report line each.
+cases() {
+    n=0
+    sed "$2" /cases | while IFS='|' read -r family ch options want; do
+        n=$((n + 1))
+        rfcard $options >/tmp/set.out 2>&1
+        set_rc=$?
+        rfcard --part 1 --gch "$ch" >/tmp/read.out 2>/tmp/read.err
+        read_rc=$?
+        set_err=$(grep -cE "$fail" /tmp/set.out)
+        read_err=$(cat /tmp/read.out /tmp/read.err | grep -cE "$fail")
+        # The report's members, one per line without indent or comma.
+        sed 's/^ *//; s/,$//' /tmp/read.out >/tmp/read.kv
+        bad=0
+        for kv in $want; do
+            grep -qxF "\"${kv%%=*}\": \"${kv#*=}\"" /tmp/read.kv || bad=$((bad + 1))
+        done
+        verdict="set_rc=$set_rc set_err=$set_err read_rc=$read_rc read_err=$read_err mismatch=$bad"
+        [ "$verdict" = "set_rc=0 set_err=0 read_rc=0 read_err=0 mismatch=0" ] && verdict=ok
+        echo "@@ $1 $n $family $verdict"
+        if [ "$bad" != 0 ]; then
+            echo "@@ want $n $want"
+            echo "@@ got $n $(grep '^"' /tmp/read.kv | tr '\n' ' ')"
+        fi
+        cat /tmp/set.out /tmp/read.out /tmp/read.err | grep -E "$fail" | head -n 3 |
+            sed "s/^/@@ error $n /"
     done
-    verdict="set_rc=$set_rc set_err=$set_err read_rc=$read_rc read_err=$read_err mismatch=$bad"
-    [ "$verdict" = "set_rc=0 set_err=0 read_rc=0 read_err=0 mismatch=0" ] && verdict=ok
-    echo "@@ case $n $family $verdict"
-    if [ "$bad" != 0 ]; then
-        echo "@@ want $n $want"
-        echo "@@ got $n $(grep '^"' /tmp/read.kv | tr '\n' ' ')"
-    fi
-    cat /tmp/set.out /tmp/read.out /tmp/read.err | grep -E "$fail" | head -n 3 |
-        sed "s/^/@@ error $n /"
-done </cases
-echo "@@ end $n"
+}
+cases case ''
+# The same on the adapters, fewer of them: each family's first few.
+head -n "$(($(cat /usb-runs) * 3))" /cases >/tmp/usb-cases
+mv /tmp/usb-cases /cases
+cases usb "s#/dev/ttyS1#$usb_jq#; s#/dev/ttyS2#$usb_vn#; s#/dev/ttyS3#$usb_klr#"
+
+# The adapter's latency timer while rfcard has the port open (a read-back of
+# a card that never answers: four queries, a second each) and after it, with
+# rfcard's low latency and without.
+# QEMU's adapter starts at 0 ms; a real one leaves the factory at 16.
+timer=/sys/bus/usb-serial/devices/${usb_idle#/dev/}/latency_timer
+echo 16 >"$timer"
+for setting in 1 0; do
+    before=$(cat "$timer")
+    RFCARD_LOW_LATENCY=$setting rfcard --card jq5120 --com "$usb_idle" --part 1 >/dev/null 2>&1 &
+    pid=$!
+    during=$before
+    while kill -0 $pid 2>/dev/null; do
+        now=$(cat "$timer")
+        [ "$now" = "$before" ] || during=$now
+    done
+    echo "@@ latency $setting: before $before, during $during, after $(cat "$timer")"
+done
+echo "@@ end"
 poweroff -f

@@ -1,20 +1,24 @@
 #!/usr/bin/env bash
-# rfcard on Linux's own serial driver: boots Debian's kernel in QEMU (software
-# emulation) with three emulated 16550 UARTs, each wired through a host
-# pseudo-terminal to an rfcard-sim playing one card family, and runs rfcard
-# there. A 16550 with its receive FIFO trigger at 8 bytes (the driver's
-# default) hands a 10-byte JQ or VN reply to the program in two pieces; a
-# simulator on a pseudo-terminal never does. The guest first shows that the
-# driver splits replies, then sets and reads back each family's card with
-# varied values; the host counts the checks.
+# rfcard on Linux's own serial drivers: boots Debian's kernel in QEMU
+# (software emulation) with three emulated 16550 UARTs and three emulated USB
+# serial adapters of the common kind (ftdi_sio in the guest), each wired
+# through a host pseudo-terminal to an rfcard-sim playing one card family,
+# and runs rfcard there. A 16550 with its receive FIFO trigger at 8 bytes
+# (the driver's default) hands a 10-byte JQ or VN reply to the program in two
+# pieces; a simulator on a pseudo-terminal never does. The guest first shows
+# that the driver splits replies, then sets and reads back each family's card
+# with varied values, on the UARTs and on the adapters, and reads a fourth
+# adapter's latency timer while rfcard has it open (1: rfcard asked for low
+# latency) and after (as it was); the host counts the checks.
 # Usage: tests/vm/run.sh [BUILD_DIR] (default build-test, with rfcard and
-# rfcard-sim built). VM_RUNS: set runs per family (default 30); VM_WORK: the
+# rfcard-sim built). VM_RUNS: set runs per family (default 30; VM_USB_RUNS of
+# them, default 10, again on the adapters); VM_WORK: the
 # work folder (default BUILD_DIR/vm; the kernel is kept there between runs).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=${1:-build-test}
 work=${VM_WORK:-$build/vm}
-runs=${VM_RUNS:-30}
+runs=${VM_RUNS:-30} usb_runs=${VM_USB_RUNS:-10}
 RANDOM=${VM_SEED:-5140} # varied values, the same ones on every run
 
 bash scripts/deps.sh qemu-system-x86 busybox-static cpio gcc libc6-dev
@@ -27,11 +31,19 @@ if [ -z "$kpkg" ]; then
     bash scripts/apt-get.sh update -qq
     kpkg=$(apt-cache depends linux-image-amd64 | awk '/Depends: linux-image-/ {print $2}')
 fi
-kernel=$work/$kpkg.vmlinuz
-if [ ! -s "$kernel" ]; then
+# Its USB host and serial drivers are modules: those of the xHCI controller
+# and the adapters go into the initramfs.
+kernel=$work/$kpkg.vmlinuz modules=$work/$kpkg.modules
+usb=(usb-common usbcore xhci-hcd xhci-pci usbserial ftdi_sio)
+if [ ! -s "$kernel" ] || [ ! -s "$modules/ftdi_sio.ko" ]; then
     (cd "$work" && apt-get download -q "$kpkg" 2>/dev/null)
     dpkg-deb --fsys-tarfile "$work/${kpkg}"_*.deb | tar -xO --wildcards './boot/vmlinuz-*' \
         >"$kernel.part"
+    rm -rf "$modules" && mkdir "$modules"
+    dpkg-deb --fsys-tarfile "$work/${kpkg}"_*.deb \
+        | tar -x -C "$modules" --wildcards --transform='s|.*/||' \
+            $(printf '*/drivers/usb/*/%s.ko ' "${usb[@]}") 2>/dev/null
+    for m in "${usb[@]}"; do [ -s "$modules/$m.ko" ] || { echo "harness: no $m.ko"; exit 1; }; done
     mv "$kernel.part" "$kernel" && rm -f "$work/${kpkg}"_*.deb
 fi
 
@@ -78,13 +90,22 @@ cp "$build/rfcard" "$root/opt/rfcard/"
 ldd "$build/rfcard" | grep -o '/[^ ]*' | xargs cp -L --parents -t "$root"
 gcc -static -O2 -o "$root/bin/probe" tests/vm/probe.c
 install -m 755 tests/vm/init.sh "$root/init"
+mkdir -p "$root/lib/modules" && cp "$modules"/*.ko "$root/lib/modules/"
 cases >"$root/cases"
+echo "$usb_runs" >"$root/usb-runs"
 (cd "$root" && find . | cpio -o -H newc --quiet) >"$work/initrd.cpio"
 
 # The VM, held before its first instruction (-S) until the simulators serve.
 # ttyS0 reports to a file; ttyS1..ttyS3 are host pseudo-terminals. On the PC's
 # ISA ports ttyS2 shares IRQ 4 with ttyS0 and ttyS3 IRQ 3 with ttyS1, which
-# the driver handles as on real hardware.
+# the driver handles as on real hardware. The adapters, on an xHCI controller,
+# carry their card's name as their USB serial number; "idle" has no card, and
+# is plugged in all the same (QEMU plugs an adapter when its pty is opened).
+adapters=()
+for f in jq vn klr idle; do
+    adapters+=(-chardev "pty,id=$f"
+        -device "usb-serial,bus=xhci.0,chardev=$f,serial=$f,always-plugged=on")
+done
 pids=()
 cleanup() {
     local p
@@ -98,6 +119,7 @@ exec 3<>"$work/monitor"
 qemu-system-x86_64 -accel tcg -m 512 -nic none -display none -no-reboot -S -monitor stdio \
     -kernel "$kernel" -initrd "$work/initrd.cpio" -append "console=ttyS0 quiet panic=-1" \
     -serial "file:$work/console.log" -serial pty -serial pty -serial pty \
+    -device qemu-xhci,id=xhci "${adapters[@]}" \
     <&3 >"$work/qemu.log" 2>&1 &
 pids+=($!)
 qemu=$!
@@ -105,13 +127,15 @@ families=(jq vn klr)
 # Waits up to a minute for a file to hold a line matching a pattern.
 await() { for ((t = 0; t < 600; ++t)); do grep -q "$2" "$1" && return; sleep 0.1; done; false; }
 for k in 1 2 3; do
-    f=${families[k - 1]}
-    await "$work/qemu.log" "(label serial$k)" || { echo "harness: QEMU made no serial$k"; exit 1; }
-    pty=$(grep -o "/dev/pts/[0-9]* (label serial$k)" "$work/qemu.log" | cut -d' ' -f1)
-    "$build/rfcard-sim" --family "$f" --port "$pty" >"$work/sim-$f.out" 2>&1 &
-    pids+=($!)
-    # The simulator prints the device once it serves it.
-    await "$work/sim-$f.out" . || { echo "harness: rfcard-sim $f did not start"; exit 1; }
+    for label in "serial$k" "${families[k - 1]}"; do
+        f=${families[k - 1]}
+        await "$work/qemu.log" "(label $label)" || { echo "harness: QEMU made no $label"; exit 1; }
+        pty=$(grep -o "/dev/pts/[0-9]* (label $label)" "$work/qemu.log" | cut -d' ' -f1)
+        "$build/rfcard-sim" --family "$f" --port "$pty" >"$work/sim-$label.out" 2>&1 &
+        pids+=($!)
+        # The simulator prints the device once it serves it.
+        await "$work/sim-$label.out" . || { echo "harness: rfcard-sim $label did not start"; exit 1; }
+    done
 done
 echo cont >&3
 start=$SECONDS boot=
@@ -141,7 +165,7 @@ if [ -z "$report" ]; then
     echo "harness: no report from the guest"
     exit 1
 fi
-grep -E '^(kernel|ttyS)' <<<"$report"
+grep -E '^(kernel|ttyS|usb [a-z]|latency)' <<<"$report"
 passed=0 failed=0
 check() { if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); fi; }
 for f in jq vn; do
@@ -151,14 +175,20 @@ for f in jq vn; do
     check grep -qE 'pieces: [1-9][0-9]* of [0-9]+ \(incomplete: 0\)' <<<"$line"
 done
 for f in "${families[@]}"; do
-    all=$(grep -c "^case [0-9]* $f " <<<"$report" || true)
-    ok=$(grep -c "^case [0-9]* $f ok$" <<<"$report" || true)
-    echo "$f: $ok of $all set runs read back clean and equal"
-    passed=$((passed + ok)) failed=$((failed + all - ok))
-    check [ "$all" -eq "$runs" ] # every case ran
+    for kind in case usb; do
+        all=$(grep -c "^$kind [0-9]* $f " <<<"$report" || true)
+        ok=$(grep -c "^$kind [0-9]* $f ok$" <<<"$report" || true)
+        echo "$f ($([ $kind = case ] && echo 8250 || echo USB)): $ok of $all set runs read back clean and equal"
+        passed=$((passed + ok)) failed=$((failed + all - ok))
+        check [ "$all" -eq "$([ $kind = case ] && echo "$runs" || echo "$usb_runs")" ] # every case ran
+    done
 done
+# The adapter's timer at 1 ms while rfcard had the port open, and as it was
+# after; with RFCARD_LOW_LATENCY=0 never changed.
+check grep -qx 'latency 1: before 16, during 1, after 16' <<<"$report"
+check grep -qx 'latency 0: before 16, during 16, after 16' <<<"$report"
 grep -E '^(want|got|error) ' <<<"$report" | head -n 20 || true
 echo "boot ${boot:-?} s, guest run ${elapsed} s, whole test ${SECONDS} s"
-check grep -q '^end ' <<<"$report"
+check grep -qx 'end' <<<"$report"
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
