@@ -12,7 +12,7 @@ harness completion
 # Serial devices of a made-up /dev.
 export _RFCARD_DEV=$work d=$work
 mkdir -p "$d/serial/by-id" "$d/pts"
-touch "$d/serial/by-id/usb-FTDI_FT232R-if00-port0" "$d/ttyUSB0" "$d/ttyACM1" "$d/ttyS0" \
+touch "$d/serial/by-id/usb-Serial_Adapter_A1-if00-port0" "$d/ttyUSB0" "$d/ttyACM1" "$d/ttyS0" \
   "$d/pts/3" "$d/null"
 
 # candidates "WORDS OF THE LINE": what the completion offers for the last
@@ -42,7 +42,7 @@ expect "rfcard -card ''" "vn2810 jq5140 klr620 jq5120"
 expect "rfcard --ch ''" "0 1 2 3"
 expect "rfcard --part 1 --gch ''" "0 1 2 3"
 expect "rfcard --part ''" "0 1 2"
-expect "rfcard --com ''" "$d/serial/by-id/usb-FTDI_FT232R-if00-port0 $d/ttyUSB0 $d/ttyACM1 $d/ttyS0"
+expect "rfcard --com ''" "$d/serial/by-id/usb-Serial_Adapter_A1-if00-port0 $d/ttyUSB0 $d/ttyACM1 $d/ttyS0"
 expect "rfcard --com $d/tty" "$d/ttyUSB0 $d/ttyACM1 $d/ttyS0"
 expect "rfcard --com $d/pt" "$d/pts"
 expect "rfcard --freq ''" ""

@@ -1,9 +1,6 @@
-# What the shell suites share; sourced, never run. A suite calls
-# `harness NAME` first: it gets a private work folder $work (a fresh mktemp
-# folder under /tmp, world-searchable so that other users' runs reach what
-# it puts there), clean-up that runs on every exit path (a signal included),
-# and the counters that `check` keeps and `summary` prints as its last line.
-# Everything a suite creates, it creates under $work or says so at its top.
+# What the shell suites share (sourced): `harness NAME` gives a private work
+# folder $work under /tmp, clean-up on every exit path, and the counters
+# `check` keeps and `summary` prints.
 
 harness() {
   _name=$1 passed=0 failed=0 _cleanups=()
@@ -24,8 +21,7 @@ _harness_exit() {
   [ -n "${work:-}" ] && [[ $work == /tmp/rfcard-* ]] && rm -rf "$work"
 }
 
-# inside PATH: refuses (ends the suite) unless PATH lies in $work, for a
-# suite about to make or remove something there as root.
+# inside PATH: ends the suite unless PATH lies in $work.
 inside() {
   case $(realpath -m "$1") in
     "$work"/*) ;;
@@ -51,9 +47,8 @@ need_root() { [ "$(id -u)" -eq 0 ] || { echo "$_name: needs root" >&2; exit 2; }
 # as USER COMMAND...: the command as another user, bounded.
 as() { local u=$1; shift; timeout 30 runuser -u "$u" -- "$@"; }
 
-# sim VAR BUILD ARGS...: starts rfcard-sim with ARGS (stderr to $work/sim-VAR.err),
-# stops it at exit (or earlier: its process is $sim_pid), and sets VAR to the
-# device it serves.
+# sim VAR BUILD ARGS...: rfcard-sim with ARGS until exit ($sim_pid, stderr
+# in $work/sim-VAR.err); VAR gets its device.
 sim() {
   local var=$1 build=$2; shift 2
   rm -f "$work/sim-$var.out" # the redirect truncates only once the simulator runs

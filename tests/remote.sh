@@ -1,11 +1,5 @@
 #!/usr/bin/env bash
-# rfcard through the "Cards on another host" recipe, on loopback: simulated
-# cards behind ser2net, socat pseudo-terminals on the other side
-# (scripts/chain.sh), and rfcard on those. For every model a set run and a
-# read-back of what was set; a card fault that must pass through the chain
-# unchanged; and a card whose every reply comes in two pieces 10 ms apart
-# (ser2net passes each piece on as it comes, so the tool must read the reply
-# whole across TCP segments). Starts and stops every service itself.
+# rfcard through the recipe of docs/remote.md, on loopback (scripts/chain.sh).
 #   tests/remote.sh [BUILD_DIR]   (default build-test)
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -33,9 +27,8 @@ done
 grep -q '^ready' "$work/chain.out" || { cat "$work/chain.err"; echo "harness: no chain"; exit 2; }
 mkdir "$work/bin" && cp "$build/rfcard" "$work/bin/" # its settings file goes beside it
 
-# run NAME CARD "RFCARD OPTIONS" "EXPECTED key=value ..." [ERROR TEXT]: one run
-# through the chain to CARD; status 0, every expected report member, and the
-# error text if given, no error line otherwise.
+# run NAME CARD "OPTIONS" "EXPECTED key=value ..." [ERROR TEXT]: status 0,
+# the members, and the error text or none.
 run() {
   local name=$1 card=$2 kv out
   # shellcheck disable=SC2086 # the options are words

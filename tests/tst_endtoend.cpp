@@ -186,84 +186,6 @@ private slots:
         QCOMPARE(QFileInfo(link).symLinkTarget(), elsewhere);
     }
 
-    // rfcard-sim --state: the card keeps what was set from one simulator
-    // run to the next; the state of another family is refused.
-    void simulatorState()
-    {
-        ToolRun tool;
-        QTemporaryDir dir;
-        const QString state = QStringLiteral(" --state ") + dir.filePath(QStringLiteral("vn.json"));
-        {
-            SimProcess sim(words(QStringLiteral("--family vn") + state));
-            tool.on(sim.device(), QStringLiteral("--card vn2810 --ch 3 --freq 2400 --gain 30"));
-        }
-        SimProcess sim(words(QStringLiteral("--family vn") + state));
-        const ToolRun::Result r = tool.on(sim.device(), QStringLiteral("--part 1 --gch 3"));
-        QVERIFY2(r.out.contains(R"("freq": "2400.000")"), r.out.constData());
-        QVERIFY(r.out.contains(R"("gain": "30.0")"));
-        QString error;
-        QVERIFY(
-            !SimCard(SimCard::Family::JQ).fromJson(SimCard(SimCard::Family::VN).toJson(), &error));
-    }
-
-    // A request frame to a card of a family (playing keep-old: set commands
-    // that change nothing), its reply (none: the card does not answer), and
-    // what a query asked next answers.
-    // clang-format off
-    void requests_data()
-    {
-        QTest::addColumn<QString>("family");
-        QTest::addColumn<QByteArray>("request");
-        QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<QByteArray>("query");
-        QTest::addColumn<QByteArray>("answer");
-        const QByteArray none;
-        QTest::newRow("jq set freq echoed") << "jq" << hex("fe 03 02 0f 42 40 00 01 0d fa") << hex("fe 00 02 0f 42 40 00 01 0e fa") << none << none;
-        QTest::newRow("jq bad check byte") << "jq" << hex("fe 03 02 0f 42 40 00 01 0c fa") << none << none << none;
-        QTest::newRow("jq bad tail") << "jq" << hex("fe 03 02 0f 42 40 00 01 0d fb") << none << none << none;
-        QTest::newRow("jq unknown code") << "jq" << hex("fe 01 03 00 00 00 00 00 02 fa") << none << none << none;
-        QTest::newRow("jq read-only code cannot be set") << "jq" << hex("fe 03 80 01 00 00 00 00 82 fa") << none << none << none;
-        QTest::newRow("jq no such channel") << "jq" << hex("fe 01 02 00 00 00 00 05 06 fa") << hex("fe 51 02 00 00 00 00 05 56 fa") << none << none;
-        QTest::newRow("vn temperature") << "vn" << hex("fe 01 0d 00 00 00 00 02 0e fa") << hex("fe 00 0d 00 fa 00 00 02 f5 fa") << none << none;
-        QTest::newRow("vn jq code unknown") << "vn" << hex("fe 01 07 00 00 00 00 00 06 fa") << none << none << none;
-        QTest::newRow("vn set kept") << "vn" << hex("fe 03 02 16 e3 60 00 01 95 fa") << hex("fe 00 02 16 e3 60 00 01 96 fa") << hex("fe 01 02 00 00 00 00 01 02 fa") << hex("fe 00 02 16 e3 60 00 01 96 fa");
-        QTest::newRow("vn keep-old answers as usual") << "vn keep-old" << hex("fe 03 02 16 e3 60 00 01 95 fa") << hex("fe 00 02 16 e3 60 00 01 96 fa") << hex("fe 01 02 00 00 00 00 01 02 fa") << hex("fe 00 02 0f 42 40 00 01 0e fa");
-        QTest::newRow("klr set unanswered, kept") << "klr" << hex("7b a2 01 00 16 e3 60 7d") << none << hex("7b a7 01 00 00 00 00 7d") << hex("7b b2 01 00 16 e3 60 7d");
-        QTest::newRow("klr set, other channel") << "klr" << hex("7b a2 01 00 16 e3 60 7d") << none << hex("7b a7 00 00 00 00 00 7d") << hex("7b b2 00 00 0f 42 40 7d");
-        QTest::newRow("klr keep-old") << "klr keep-old" << hex("7b a2 01 00 16 e3 60 7d") << none << hex("7b a7 01 00 00 00 00 7d") << hex("7b b2 01 00 0f 42 40 7d");
-        QTest::newRow("klr query") << "klr" << hex("7b ac 02 00 00 00 00 7d") << hex("7b b6 02 00 00 00 02 7d") << none << none;
-        QTest::newRow("klr bad end") << "klr" << hex("7b ac 02 00 00 00 00 7e") << none << none << none;
-    }
-    // clang-format on
-    void requests()
-    {
-        QFETCH(QString, family);
-        QFETCH(QByteArray, request);
-        QFETCH(QByteArray, reply);
-        QFETCH(QByteArray, query);
-        QFETCH(QByteArray, answer);
-        SimCard::Family f;
-        QVERIFY(SimCard::parseFamily(family.section(' ', 0, 0), f));
-        SimCard card(f);
-        const bool keepOld = family.endsWith(QLatin1String(" keep-old"));
-        QCOMPARE(card.handle(request, keepOld).reply.toHex(' '), reply.toHex(' '));
-        QCOMPARE(card.handle(query).reply.toHex(' '), answer.toHex(' '));
-    }
-
-    void bytesBeforeAFrameAreSetApart()
-    {
-        SimCard card(SimCard::Family::VN);
-        QByteArray buffer = hex("00 11 fe 01 02 00 00 00 00 00 03 fa fe 01");
-        QByteArray frame;
-        bool garbage = false;
-        QVERIFY(card.takeFrame(buffer, frame, garbage) && garbage);
-        QCOMPARE(frame, hex("00 11"));
-        QVERIFY(card.takeFrame(buffer, frame, garbage) && !garbage);
-        QCOMPARE(frame, hex("fe 01 02 00 00 00 00 00 03 fa"));
-        QVERIFY(!card.takeFrame(buffer, frame, garbage));
-        QCOMPARE(buffer, hex("fe 01"));
-    }
-
     // A fault added to a VN2810 (a KLR620: "klr " before it), and what it
     // makes of the reply to a set of the frequency: the parts written first
     // and second. A fault that is refused, with its reason, bends nothing.
@@ -276,7 +198,6 @@ private slots:
         QTest::addColumn<QByteArray>("second");
         const QByteArray reply = hex("fe 00 02 0f 42 40 00 01 0e fa");
         const QByteArray none;
-        QTest::newRow("other code untouched") << "no-reply:5" << true << reply << none;
         QTest::newRow("no-reply") << "no-reply" << true << none << none;
         QTest::newRow("short") << "short:2" << true << reply.left(9) << none;
         QTest::newRow("long") << "long:0x02" << true << reply + hex("00") << none;
@@ -284,12 +205,9 @@ private slots:
         QTest::newRow("status51") << "status51" << true << hex("fe 51 02 0f 42 40 00 01 5f fa") << none;
         QTest::newRow("split") << "split" << true << reply.left(5) << reply.mid(5);
         QTest::newRow("unknown kind") << "noreply" << false << reply << none;
-        QTest::newRow("empty code") << "short:" << false << reply << none;
         QTest::newRow("code past a byte") << "short:300" << false << reply << none;
-        QTest::newRow("two codes") << "split:2:3" << false << reply << none;
         QTest::newRow("nothing") << "" << false << reply << none;
         QTest::newRow("a code of another family") << "short:7" << false << reply << none;
-        QTest::newRow("klr has no status byte") << "klr status51" << false << reply << none;
         QTest::newRow("klr has no status byte, coded") << "klr status53:0xa7" << false << reply << none;
     }
     // clang-format on

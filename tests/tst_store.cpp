@@ -247,6 +247,18 @@ private slots:
         QCOMPARE(k(path, "bad copies"), QStringLiteral("past the folders"));
     }
 
+    // A link planted at a copy's name is a name taken, never written through.
+    void linkAtACopysNameIsNotFollowed()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("rfcard.json"));
+        const QString victim = dir.filePath(QStringLiteral("victim"));
+        QVERIFY(writeFile(victim, "precious") && QFile::link(victim, path + QStringLiteral(".bad")));
+        QVERIFY(writeFile(path, "{"));
+        QVERIFY(setAndSave(path, "copy link", QStringLiteral("x")).contains(path + ".bad.1"));
+        QCOMPARE(fileBytes(victim), QByteArray("precious"));
+    }
+
     // Special files where the store expects its own: refused at once with a
     // warning, never opened in a way that blocks, never replaced or changed.
     // clang-format off
@@ -505,37 +517,6 @@ private slots:
         run.join();
         QVERIFY(!savedUnderTheNewLock);
         QCOMPARE(k(path, "lock swap"), QStringLiteral("waited"));
-    }
-
-    // Another run saved between this run's load and save: both runs' texts
-    // end up in the file.
-    void saveMergesWithWhatOthersSaved()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("rfcard.json"));
-        QVERIFY(writeFile(path, R"({"merge d": {"a": "1", "b": "1"}})"));
-        Core::Instance()->init(path);
-        auto *module = new Module(QStringLiteral("merge d"));
-        module->init(QStringLiteral("a"), QStringLiteral("0"));
-        module->init(QStringLiteral("b"), QStringLiteral("0"));
-        module->init(QStringLiteral("c"), QStringLiteral("0"));
-        Core::Instance()->registerModule(module);
-        module->set(QStringLiteral("a"), QStringLiteral("mine"));
-
-        QVERIFY(writeFile(
-            path, R"({"merge d": {"a": "1", "b": "theirs"}, "their module": {"x": "y"}})"));
-        QVERIFY(Core::Instance()->saveConfig(false));
-        const QJsonObject root = read(path);
-        const QJsonObject d = root.value(QStringLiteral("merge d")).toObject();
-        QCOMPARE(d.value(QStringLiteral("a")).toString(), QStringLiteral("mine"));
-        QCOMPARE(d.value(QStringLiteral("b")).toString(), QStringLiteral("theirs"));
-        QCOMPARE(d.value(QStringLiteral("c")).toString(), QStringLiteral("0"));
-        QCOMPARE(root.value(QStringLiteral("their module"))
-                     .toObject()
-                     .value(QStringLiteral("x"))
-                     .toString(),
-            QStringLiteral("y"));
-        QVERIFY(!QFile::exists(path + QStringLiteral(".bad")));
     }
 };
 

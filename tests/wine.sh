@@ -1,19 +1,12 @@
 #!/usr/bin/env bash
-# rfcard.exe and rfcard-strict.exe under Wine 10, checked against the Linux
-# build: the same output, reports, settings, frames on the line and statuses,
-# for every model, with cards that answer (rfcard-sim on a pseudo-terminal,
-# mapped as COM5). Wine 10 runs in a Debian 13 root of its own
-# (tests/wine/root.sh); a small library makes the modem-status calls succeed
-# on the pty (tests/wine/modemstatus.c), which Wine needs to receive on a COM
-# port. docs/windows.md says what this shows and what it cannot.
+# rfcard.exe and rfcard-strict.exe under Wine 10, against the Linux build, on
+# simulated cards mapped as COM5 (docs/windows.md says what this shows).
 #   tests/wine.sh [LINUX_BUILD] [WINDOWS_BUILD]   (default build-test build-win; root)
-# RFCARD_WINE_MODEMSTATUS=0 leaves the library out, to see what fails then.
+# RFCARD_WINE_MODEMSTATUS=0 leaves tests/wine/modemstatus.c out.
 set -uo pipefail
 cd "$(dirname "$0")/.."
-# Wine opens every /dev/ttyS*, ttyUSB* and ttyACM* it finds, to offer it as a
-# COM port, and a program that names COM1 would open the first: this
-# machine's own console line. So the test runs in a mount namespace of its
-# own in which each of them is /dev/null, and so are the root's mounts.
+# Wine offers every /dev/ttyS*, ttyUSB* and ttyACM* as a COM port: in a mount
+# namespace of its own, each of them is /dev/null.
 if [ -z "${RFCARD_WINE_NAMESPACE:-}" ]; then
   exec env RFCARD_WINE_NAMESPACE=1 unshare --mount --propagation private bash "$0" "$@"
 fi
@@ -25,12 +18,11 @@ harness wine
 need_root
 lin=$(realpath "${1:-build-test}") winb=$(realpath "${2:-build-win}")
 bash scripts/deps.sh g++-mingw-w64-x86-64-posix gcc libc6-dev bsdutils jq >/dev/null
-root=$(bash tests/wine/root.sh) || exit 2
+root=$(bash scripts/wine10root.sh) || exit 2
 mount -t proc proc "$root/proc" && mount --rbind /dev "$root/dev" && mount -t tmpfs tmpfs "$root/tmp" \
   && mkdir -p "$root$work" && mount --bind "$work" "$root$work" || exit 2
 
-# The Windows helpers, and the library for the Wine processes of Wine 10 and
-# later only (Wine 8 hangs in the open with it, docs/windows.md).
+# The library only for Wine 10 and later (Wine 8 hangs in the open with it).
 for tool in holdlock codepage; do
   x86_64-w64-mingw32-gcc-posix -municode -O2 -o "$work/$tool.exe" "tests/wine/$tool.c" || exit 2
 done
@@ -41,13 +33,11 @@ if [ "${version:-0}" -ge 10 ] && [ "${RFCARD_WINE_MODEMSTATUS:-1}" != 0 ]; then
   preload=$work/modemstatus.so
 fi
 
-# The two builds, each in a folder of its own that keeps its rfcard.json.
 W=$work/win L=$work/lin
 mkdir "$W" "$L"
 cp "$winb/rfcard.exe" "$winb/rfcard-strict.exe" "$work"/*.exe "$W/"
 cp "$lin/rfcard" "$lin/rfcard-strict" "$L/"
-# inwine COMMAND: a shell command in the root, in $W, on a console of its own
-# (script): a program whose output is redirected has none otherwise.
+# inwine COMMAND: in the root, in $W, on a console of its own (script).
 inwine() {
   chroot "$root" env -i HOME="$work" PATH=/usr/bin:/bin WINEPREFIX="$work/prefix" WINEDEBUG=-all \
     WINEDLLOVERRIDES="mscoree,mshtml=" XDG_RUNTIME_DIR=/tmp ${preload:+LD_PRELOAD=$preload} \
@@ -55,15 +45,13 @@ inwine() {
 }
 inwine "/usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1"
 on_exit chroot "$root" env WINEPREFIX="$work/prefix" /usr/lib/wine/wineserver -k
-# COM1 to COM9 lead nowhere, but COM5, which leads to the simulated card of
-# the moment ($work/com5); the machine's own lines get COM10 and up.
+# COM1 to COM9 lead nowhere but COM5, to the simulated card of the moment.
 { printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n'
   for n in 1 2 3 4 6 7 8 9; do printf '"COM%s"="/nonexistent/rfcard-wine-com%s"\n' $n $n; done
   printf '"COM5"="%s"\n' "$work/com5"; } >"$work/ports.reg"
 inwine "/usr/lib/wine/wine64 regedit /S $work/ports.reg; /usr/lib/wine/wineserver -k"
 
-# w PROGRAM ARGS...: a Windows program of $W; its output, with the CR of its
-# line ends taken off, in $work/out and $work/err, its status in $rc.
+# w PROGRAM ARGS...: a Windows program; $work/out, err (CRs off), $rc.
 w() {
   local exe=$1; shift
   inwine "/usr/lib/wine/wine64 $exe.exe $* >$work/out.crlf 2>$work/err.crlf; echo \$? >$work/rc"
@@ -71,15 +59,14 @@ w() {
   tr -d '\r' <"$work/out.crlf" >"$work/out"
   tr -d '\r' <"$work/err.crlf" >"$work/err"
 }
-# l PROGRAM ARGS...: the same for the Linux build in $L: $work/lout, lerr, $lrc.
+# l PROGRAM ARGS...: the Linux build's: $work/lout, lerr, $lrc.
 l() {
   local exe=$1; shift
   (cd "$L" && RFCARD_STRICT_VERIFY=${VERIFY:-1} "./$exe" "$@" </dev/null >"$work/lout" 2>"$work/lerr")
   lrc=$?
 }
-# card SIDE RUNS: runs of one side (w or l) against one new simulated card on
-# COM5, separated by ";", each "PROGRAM ARGS"; then $work/frames holds what
-# the card received, and $work/out (lout) and $rc ($lrc) are the last run's.
+# card SIDE RUNS: runs ("PROGRAM ARGS;...") of one side (w or l) on one new
+# card ($SIM); $work/frames: what it received; the last run's output.
 card() {
   local side=$1 runs=$2 sim_args=${SIM:---family vn} port run
   # shellcheck disable=SC2086 # the options are words
@@ -115,14 +102,8 @@ check "the code page is the console's own after each ($(echo $pages))" \
   test "$(wc -l <<<"$pages")" = 1 -a "$pages" != 65001
 
 echo "== settings beside rfcard.exe, saved as on Linux"
-for args in "--card none --com com9 --ch 1 --freq 1500 --gain 12.5 --outfreq 21.4" \
-  "--ch 2 --gain 3 --upfreq 1234.567 --band 1" "--part 2 --card nothing --com com8"; do
-  # shellcheck disable=SC2086 # the options are words
-  w rfcard $args; l rfcard $args
-  check "'$args': status as on Linux" test "$rc" = "$lrc"
-done
-check "the saved settings as on Linux" same "$W/rfcard.json" "$L/rfcard.json"
-check "port names upper-cased" test "$(stored '.system["端口号"]')" = COM8
+w rfcard --part 2 --card nothing --com com8; l rfcard --part 2 --card nothing --com com8
+check "the saved settings as on Linux, port names upper-cased" same "$W/rfcard.json" "$L/rfcard.json"
 
 echo "== runs at once, a held lock, a damaged and a read-only file"
 for ch in 0 1 2 3; do
@@ -166,8 +147,8 @@ check "rfcard-strict: and why" grep -q "COM200 does not exist" "$work/err"
 check "rfcard-strict: no CR CR LF" test "$(grep -c $'\r\r' "$work/err.crlf")" = 0
 
 echo "== every model: set, read back, verify, and faults, as on Linux"
-# side_by_side RUNS: the same runs on both sides, from the same settings;
-# $work/werr gathers what the Windows runs wrote on standard error.
+# side_by_side RUNS: the same runs on both sides from the same settings;
+# $work/werr gathers the Windows runs' standard error.
 side_by_side() {
   cp "$L/rfcard.json" "$W/rfcard.json"
   : >"$work/werr"

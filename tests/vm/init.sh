@@ -1,11 +1,8 @@
 #!/bin/busybox sh
-# PID 1 of the test VM (busybox). ttyS0 is the console and the report channel
-# to the host: every line meant for the host starts with "@@". ttyS1..ttyS3
-# are 16550 UARTs driven by Linux's 8250 driver, and three USB serial adapters
-# driven by its ftdi_sio, each wired to a simulated card on the host: jq, vn,
-# klr; a fourth adapter leads nowhere. /cases holds one set run per line,
-# "family|channel|rfcard options|expected read-back members as key=value",
-# for the UARTs; /usb-runs says how many of them run again on the adapters.
+# PID 1 of the test VM (busybox); lines for the host start with "@@" on the
+# console. /cases: one set run per line, "family|channel|options|expected
+# key=value..." on ttyS1..3 (jq, vn, klr); /usb-runs of them again on the
+# adapters.
 /bin/busybox --install -s /bin
 mkdir -p /proc /sys /dev
 mount -t proc proc /proc
@@ -21,9 +18,8 @@ for n in 1 2 3; do
     echo "@@ ttyS$n irq $(cat /sys/class/tty/ttyS$n/irq)" \
         "rx_trig_bytes $(cat /sys/class/tty/ttyS$n/rx_trig_bytes)"
 done
-# The driver splits a 10-byte reply, or this test proves nothing. Not every
-# time here: QEMU's UART takes the tail in as soon as the FIFO is drained, not
-# two character times later, and sometimes the driver is still reading.
+# The driver splits a 10-byte reply, or this test proves nothing (not every
+# time: QEMU's UART takes the tail in as soon as the FIFO is drained).
 echo "@@ probe jq $(probe /dev/ttyS1 200)"
 echo "@@ probe vn $(probe /dev/ttyS2 200)"
 
@@ -41,10 +37,8 @@ for t in /sys/bus/usb-serial/devices/*; do
 done
 echo "@@ usb jq=$usb_jq vn=$usb_vn klr=$usb_klr idle=$usb_idle"
 
-# What rfcard prints when a query or a command went wrong.
 fail='error|Query failed'
-# cases LABEL SED: the set runs of /cases, their ports changed by SED, each
-# followed by a read-back; one report line each.
+# cases LABEL SED: the set runs, ports changed by SED, each read back.
 cases() {
     n=0
     sed "$2" /cases | while IFS='|' read -r family ch options want; do
@@ -55,7 +49,6 @@ cases() {
         read_rc=$?
         set_err=$(grep -cE "$fail" /tmp/set.out)
         read_err=$(cat /tmp/read.out /tmp/read.err | grep -cE "$fail")
-        # The report's members, one per line without indent or comma.
         sed 's/^ *//; s/,$//' /tmp/read.out >/tmp/read.kv
         bad=0
         for kv in $want; do
@@ -73,15 +66,13 @@ cases() {
     done
 }
 cases case ''
-# The same on the adapters, fewer of them: each family's first few.
 head -n "$(($(cat /usb-runs) * 3))" /cases >/tmp/usb-cases
 mv /tmp/usb-cases /cases
 cases usb "s#/dev/ttyS1#$usb_jq#; s#/dev/ttyS2#$usb_vn#; s#/dev/ttyS3#$usb_klr#"
 
-# The adapter's latency timer while rfcard has the port open (a read-back of
-# a card that never answers: four queries, a second each) and after it, with
-# rfcard's low latency and without.
-# QEMU's adapter starts at 0 ms; a real one leaves the factory at 16.
+# The idle adapter's latency timer (16 ms, as from the factory; QEMU's starts
+# at 0) during a read-back with no answers (four queries, a second each) and
+# after, with rfcard's low latency and without.
 timer=/sys/bus/usb-serial/devices/${usb_idle#/dev/}/latency_timer
 echo 16 >"$timer"
 for setting in 1 0; do

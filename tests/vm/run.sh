@@ -1,19 +1,9 @@
 #!/usr/bin/env bash
-# rfcard on Linux's own serial drivers: boots Debian's kernel in QEMU
-# (software emulation) with three emulated 16550 UARTs and three emulated USB
-# serial adapters of the common kind (ftdi_sio in the guest), each wired
-# through a host pseudo-terminal to an rfcard-sim playing one card family,
-# and runs rfcard there. A 16550 with its receive FIFO trigger at 8 bytes
-# (the driver's default) hands a 10-byte JQ or VN reply to the program in two
-# pieces; a simulator on a pseudo-terminal never does. The guest first shows
-# that the driver splits replies, then sets and reads back each family's card
-# with varied values, on the UARTs and on the adapters, and reads a fourth
-# adapter's latency timer while rfcard has it open (1: rfcard asked for low
-# latency) and after (as it was); the host counts the checks.
-# Usage: tests/vm/run.sh [BUILD_DIR] (default build-test, with rfcard and
-# rfcard-sim built). VM_RUNS: set runs per family (default 30; VM_USB_RUNS of
-# them, default 10, again on the adapters); VM_WORK: the
-# work folder (default BUILD_DIR/vm; the kernel is kept there between runs).
+# rfcard on Linux's own serial drivers, in QEMU: three 16550 UARTs (8250) and
+# three USB adapters (ftdi_sio), each wired to an rfcard-sim on a host pty,
+# and a fourth adapter for its latency timer (docs/development.md says what
+# is shown). tests/vm/run.sh [BUILD_DIR]; VM_RUNS (30), VM_USB_RUNS (10),
+# VM_WORK (BUILD_DIR/vm, where the kernel stays between runs).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=${1:-build-test}
@@ -24,15 +14,13 @@ RANDOM=${VM_SEED:-5140} # varied values, the same ones on every run
 bash scripts/deps.sh qemu-system-x86 busybox-static cpio gcc libc6-dev
 mkdir -p "$work"
 
-# Debian's kernel, taken from its package without installing it (no
-# initramfs hooks, no bootloader). Its 8250 driver and devtmpfs are built in.
+# Debian's kernel, from its package; 8250 and devtmpfs are built in, the USB
+# host and serial drivers come as modules.
 kpkg=$(apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-/ {print $2}')
 if [ -z "$kpkg" ]; then
     bash scripts/apt-get.sh update -qq
     kpkg=$(apt-cache depends linux-image-amd64 | awk '/Depends: linux-image-/ {print $2}')
 fi
-# Its USB host and serial drivers are modules: those of the xHCI controller
-# and the adapters go into the initramfs.
 kernel=$work/$kpkg.vmlinuz modules=$work/$kpkg.modules
 usb=(usb-common usbcore xhci-hcd xhci-pci usbserial ftdi_sio)
 if [ ! -s "$kernel" ] || [ ! -s "$modules/ftdi_sio.ko" ]; then
@@ -79,10 +67,8 @@ cases() {
     done
 }
 
-# The initramfs: busybox, rfcard with every library it loads (its settings
-# file goes beside it, so its folder must be writable: the initramfs is), the
-# probe, the cases and /init. Left uncompressed: the kernel unpacks it faster
-# than it would decompress it under emulation.
+# The initramfs (uncompressed: faster under emulation): busybox, rfcard with
+# its libraries in a writable folder, the probe, the modules, the cases.
 root=$work/root
 rm -rf "$root" && mkdir -p "$root/bin" "$root/opt/rfcard"
 cp /bin/busybox "$root/bin/"
@@ -95,12 +81,9 @@ cases >"$root/cases"
 echo "$usb_runs" >"$root/usb-runs"
 (cd "$root" && find . | cpio -o -H newc --quiet) >"$work/initrd.cpio"
 
-# The VM, held before its first instruction (-S) until the simulators serve.
-# ttyS0 reports to a file; ttyS1..ttyS3 are host pseudo-terminals. On the PC's
-# ISA ports ttyS2 shares IRQ 4 with ttyS0 and ttyS3 IRQ 3 with ttyS1, which
-# the driver handles as on real hardware. The adapters, on an xHCI controller,
-# carry their card's name as their USB serial number; "idle" has no card, and
-# is plugged in all the same (QEMU plugs an adapter when its pty is opened).
+# The VM, held (-S) until the simulators serve. ttyS0 reports to a file. The
+# adapters carry their card's name as USB serial number; "idle" has no card,
+# so it must be plugged in always (QEMU plugs one when its pty is opened).
 adapters=()
 for f in jq vn klr idle; do
     adapters+=(-chardev "pty,id=$f"
@@ -140,10 +123,8 @@ done
 echo cont >&3
 start=$SECONDS boot=
 
-# The guest reports as it goes. It takes about two minutes on an idle
-# machine, far longer on a busy one (every instruction is emulated), so what
-# is bounded is the silence: VM_QUIET seconds without a new report line (the
-# boot included) fail the test.
+# A busy machine slows the emulated guest without bound, so what is bounded
+# is its silence: VM_QUIET seconds without a new report line.
 lines=0 heard=$SECONDS
 while kill -0 "$qemu" 2>/dev/null && ((SECONDS - heard < ${VM_QUIET:-300})); do
     [ -n "$boot" ] || ! grep -q '^@@ kernel' "$work/console.log" || boot=$((SECONDS - start))

@@ -7,9 +7,9 @@
 # a changed recipe builds anew. About a minute and 2 GB the first time.
 # Root only (debootstrap, chroot).
 set -euo pipefail
-cd "$(dirname "$0")/../.."
+cd "$(dirname "$0")/.."
 cache=${RFCARD_WINE_ROOT_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/rfcard/wine10}
-recipe=$(sha256sum <tests/wine/root.sh)
+recipe=$(sha256sum <scripts/wine10root.sh)
 root=$cache/trixie-${recipe:0:12}
 if [ ! -x "$root/usr/lib/wine/wine64" ]; then
   bash scripts/deps.sh debootstrap >&2
