@@ -173,8 +173,10 @@ CmdAgent::Readings CmdAgent::takeReadings(const QString &model, int ch, const QS
     if (model == CardModels::Klr620) {
         take<unsigned>(r, only, "freq", [&](unsigned &v) { return klrCard.GetFreq(c, v); });
         take<unsigned>(r, only, "workmode", [&](unsigned &v) { return klrCard.GetWorkMode(c, v); });
-        take<unsigned>(r, only, "ifatt", [&](unsigned &v) { return klrCard.GetIFAttenuation(c, v); });
-        take<unsigned>(r, only, "rfatt", [&](unsigned &v) { return klrCard.GetRFAttenuation(c, v); });
+        take<unsigned>(
+            r, only, "ifatt", [&](unsigned &v) { return klrCard.GetIFAttenuation(c, v); });
+        take<unsigned>(
+            r, only, "rfatt", [&](unsigned &v) { return klrCard.GetRFAttenuation(c, v); });
         take<unsigned>(r, only, "band", [&](unsigned &v) { return klrCard.GetBandwidth(c, v); });
         take<unsigned>(r, only, "warning", [&](unsigned &v) { return klrCard.GetWarning(c, v); });
     } else if (model == CardModels::Jq5140) {
@@ -196,7 +198,8 @@ CmdAgent::Readings CmdAgent::takeReadings(const QString &model, int ch, const QS
         take<unsigned>(r, only, "freq", [&](unsigned &v) { return vnCard.GetFreq(c, v); });
         take<unsigned>(r, only, "gain", [&](unsigned &v) { return vnCard.GetGain(c, v); });
         take<double>(r, only, "temp", [&](double &v) { return vnCard.GetTemperature(c, v); });
-        take<unsigned>(r, only, "outfreq", [&](unsigned &v) { return vnCard.GetIFOutputSelect(c, v); });
+        take<unsigned>(
+            r, only, "outfreq", [&](unsigned &v) { return vnCard.GetIFOutputSelect(c, v); });
         take<unsigned>(r, only, "hardch", [&](unsigned &v) { return vnCard.GetType(c, v); });
     } else if (model == CardModels::Jq5120) {
         take<int>(r, only, "freq", [&](int &v) { return jqCardTwo.GetFreq(ch, v); });
@@ -230,7 +233,8 @@ QVariantMap CmdAgent::reportOf(const QString &model, int ch, const Readings &r, 
     if (model == CardModels::Klr620) {
         plain("workmode");
         put("gain", {"workmode", "rfatt", "ifatt"}, [&] {
-            return decimal((v("workmode") == 0 ? 30 : 45) - qint64(v("rfatt")) - qint64(v("ifatt")));
+            return decimal(
+                (v("workmode") == 0 ? 30 : 45) - qint64(v("rfatt")) - qint64(v("ifatt")));
         });
         plain("band");
         plain("warning");
@@ -240,9 +244,8 @@ QVariantMap CmdAgent::reportOf(const QString &model, int ch, const Readings &r, 
         plain("ref");
         plain("power");
         const bool rfMode = v("workmode") == 0;
-        put("gain", {"workmode", rfMode ? "rfatt" : "ifatt"}, [&] {
-            return general(rfMode ? (60 - v("rfatt")) * 0.5 : 50.0 - v("ifatt"));
-        });
+        put("gain", {"workmode", rfMode ? "rfatt" : "ifatt"},
+            [&] { return general(rfMode ? (60 - v("rfatt")) * 0.5 : 50.0 - v("ifatt")); });
         plain("outfreq");
     } else if (model == CardModels::Vn2810) {
         put("gain", {"gain"}, [&] { return fixed(v("gain") * 0.5, 1); });

@@ -49,14 +49,12 @@ QString CmdAgent::mergeSystemKey(const QCommandLineOption &option, const QString
 
 QString CmdAgent::mergeCard()
 {
-    return mergeSystemKey(
-        cardOption(), cardModelKey(), QStringLiteral("cardname"), &upperCased);
+    return mergeSystemKey(cardOption(), cardModelKey(), QStringLiteral("cardname"), &upperCased);
 }
 
 QString CmdAgent::mergeCom()
 {
-    return mergeSystemKey(
-        comOption(), portKey(), QStringLiteral("com"), &portNormalized);
+    return mergeSystemKey(comOption(), portKey(), QStringLiteral("com"), &portNormalized);
 }
 
 void CmdAgent::mergeChannelKey(

@@ -10,11 +10,11 @@ namespace {
 
 QString words(const QString &parameter)
 {
-    static const QMap<QString, QString> names = {{"freq", "frequency"}, {"gain", "gain"},
-        {"rfatt", "RF attenuation"}, {"ifatt", "IF attenuation"}, {"workmode", "work mode"},
-        {"ref", "reference"}, {"outfreq", "IF output"}, {"band", "output band"},
-        {"temp", "temperature"}, {"hardch", "card type"}, {"power", "input power"},
-        {"warning", "warning status"}};
+    static const QMap<QString, QString> names
+        = {{"freq", "frequency"}, {"gain", "gain"}, {"rfatt", "RF attenuation"},
+            {"ifatt", "IF attenuation"}, {"workmode", "work mode"}, {"ref", "reference"},
+            {"outfreq", "IF output"}, {"band", "output band"}, {"temp", "temperature"},
+            {"hardch", "card type"}, {"power", "input power"}, {"warning", "warning status"}};
     return names.value(parameter, parameter);
 }
 
@@ -22,10 +22,11 @@ QString words(const QString &parameter)
 QString channelWords(const char *option, int ch)
 {
     static const char *const ordinals[] = {"first", "second", "third", "fourth"};
-    return ch >= 0 && ch < 4
-        ? QStringLiteral("%1 %2 (the %3 channel)").arg(QLatin1String(option)).arg(ch).arg(
-            QLatin1String(ordinals[ch]))
-        : QStringLiteral("%1 %2").arg(QLatin1String(option)).arg(ch);
+    return ch >= 0 && ch < 4 ? QStringLiteral("%1 %2 (the %3 channel)")
+                                   .arg(QLatin1String(option))
+                                   .arg(ch)
+                                   .arg(QLatin1String(ordinals[ch]))
+                             : QStringLiteral("%1 %2").arg(QLatin1String(option)).arg(ch);
 }
 
 QString hex(qint64 value)
@@ -59,8 +60,7 @@ CmdAgent::Readings RunRecord::applied(int ch) const
 {
     CmdAgent::Readings values;
     for (const RunEvents::Event &e : m_Events) {
-        // The reference clock is the whole card's, whatever channel set it.
-        if (e.kind == RunEvents::Applied && (e.channel == ch || e.parameter == QLatin1String("ref")))
+        if (e.kind == RunEvents::Applied && e.channel == ch)
             values.insert(e.parameter, double(e.value));
     }
     return values;
@@ -130,7 +130,8 @@ QString RunRecord::refusal(const RunEvents::Event &e, const QString &model) cons
     if (!given) {
         QString unknown;
         const QString folder = ProgramFolder::path(&unknown);
-        said += QStringLiteral("; --%1 %2 was stored by an earlier run (%3); give --%1 to replace it")
+        said += QStringLiteral(
+            "; --%1 %2 was stored by an earlier run (%3); give --%1 to replace it")
                     .arg(option, text, QDir(folder).filePath(QStringLiteral("rfcard.json")));
     }
     return said;

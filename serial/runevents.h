@@ -5,8 +5,8 @@
 #include <QString>
 
 #include <functional>
-#include <utility>
 #include <initializer_list>
+#include <utility>
 
 // What happened with the port and the card during a run, told as data at
 // the moment it happens by the code that knows it: the serial agent (the

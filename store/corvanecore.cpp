@@ -5,8 +5,8 @@
 #include "store/programfolder.h"
 #include "store/rfcardparser.h"
 #include "store/safetext.h"
-#include "store/settingsreport.h"
 #include "store/settingsfile.h"
+#include "store/settingsreport.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -295,10 +295,10 @@ bool Core::saveConfig(bool force)
     if (saved)
         return true;
     const QString texts = unsavedTexts();
-    warn(QStringLiteral("cannot save settings to \"%1\"%2: %3")
-             .arg(m_Path.isEmpty() ? QStringLiteral("rfcard.json") : m_Path,
-                 texts.isEmpty() ? QString() : QStringLiteral(" (not saved: %1)").arg(texts),
-                 error),
+    warn(
+        QStringLiteral("cannot save settings to \"%1\"%2: %3")
+            .arg(m_Path.isEmpty() ? QStringLiteral("rfcard.json") : m_Path,
+                texts.isEmpty() ? QString() : QStringLiteral(" (not saved: %1)").arg(texts), error),
         SettingsReport::NotSaved);
     return false;
 }

@@ -65,8 +65,9 @@ ArgumentCheck::ArgumentCheck(const QCommandLineParser &parser)
     // option the last, as rfcard takes it.
     for (const Option &option : Options) {
         const QLatin1String name(option.name);
-        const bool used = m_Part == 0 ? name != QLatin1String("part") && name != QLatin1String("gch")
-                                      : m_Part == 1 && name == QLatin1String("gch");
+        const bool used = m_Part == 0
+            ? name != QLatin1String("part") && name != QLatin1String("gch")
+            : m_Part == 1 && name == QLatin1String("gch");
         if (used && parser.isSet(name))
             checkValue(name, parser.value(name));
         if (m_Verdict != Run)

@@ -133,8 +133,8 @@ int StrictRun::run(const QStringList &arguments)
     }
     const ArgumentCheck check(parser);
     if (check.verdict() != ArgumentCheck::Run)
-        return finish(check.verdict() == ArgumentCheck::Positional ? Usage : Refused,
-            check.reason());
+        return finish(
+            check.verdict() == ArgumentCheck::Positional ? Usage : Refused, check.reason());
 
     // rfcard's start-up and run, as in its main.
     qInstallMessageHandler(logLine);
@@ -174,9 +174,10 @@ int StrictRun::run(const QStringList &arguments)
     }
     if (const RunEvents::Event *e = record.first({RunEvents::Refused}))
         return finish(Refused, record.explain(*e, model, part == 0));
-    const QString advice = QStringLiteral("check the cable and the port (%1), that the card is a %2, "
-                                          "and that it has power")
-                               .arg(agent->systemParams.value(QStringLiteral("com")), model);
+    const QString advice
+        = QStringLiteral("check the cable and the port (%1), that the card is a %2, "
+                         "and that it has power")
+              .arg(agent->systemParams.value(QStringLiteral("com")), model);
     if (const RunEvents::Event *e = record.first(Faults)) {
         const QString plain = record.explain(*e, model, part == 0);
         say(plain);
@@ -206,7 +207,8 @@ int StrictRun::run(const QStringList &arguments)
         }
         if (!keys.isEmpty())
             return finish(Mismatch,
-                QStringLiteral("%1 on %2").arg(keys.join(QStringLiteral(", ")), channelWords(0, ch)));
+                QStringLiteral("%1 on %2")
+                    .arg(keys.join(QStringLiteral(", ")), channelWords(0, ch)));
     }
     if (!saved)
         return finish(NotSaved, SettingsReport::first(SettingsReport::NotSaved));

@@ -83,4 +83,3 @@ bool someoneWaitsFor(int fd)
     }
     return false;
 }
-

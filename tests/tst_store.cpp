@@ -239,9 +239,8 @@ private slots:
             QVERIFY(QFile::remove(dir.filePath(copy)) && QDir(dir.path()).mkdir(copy));
         QVERIFY(writeFile(path, "damaged again"));
         const QString err = setAndSave(path, "bad copies", QStringLiteral("past the folders"));
-        const QString kept = QRegularExpression(QStringLiteral("kept as \"([^\"]+)\""))
-                                 .match(err)
-                                 .captured(1);
+        const QString kept
+            = QRegularExpression(QStringLiteral("kept as \"([^\"]+)\"")).match(err).captured(1);
         QVERIFY2(kept.startsWith(path + QStringLiteral(".bad.")), qPrintable(err));
         QCOMPARE(fileBytes(kept), QByteArray("damaged again"));
         QCOMPARE(k(path, "bad copies"), QStringLiteral("past the folders"));
@@ -253,7 +252,8 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("rfcard.json"));
         const QString victim = dir.filePath(QStringLiteral("victim"));
-        QVERIFY(writeFile(victim, "precious") && QFile::link(victim, path + QStringLiteral(".bad")));
+        QVERIFY(
+            writeFile(victim, "precious") && QFile::link(victim, path + QStringLiteral(".bad")));
         QVERIFY(writeFile(path, "{"));
         QVERIFY(setAndSave(path, "copy link", QStringLiteral("x")).contains(path + ".bad.1"));
         QCOMPARE(fileBytes(victim), QByteArray("precious"));

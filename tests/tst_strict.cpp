@@ -319,7 +319,8 @@ private slots:
                 QVERIFY(::chown(pty, 0, 20) == 0 && ::chmod(pty, 0660) == 0);
                 QCOMPARE(::chmod(QFile::encodeName(tool->dir()).constData(), 0755), 0);
             }
-        } else if (setup.startsWith(QLatin1String("unsaved")) && setup.contains(QLatin1String("part"))) {
+        } else if (setup.startsWith(QLatin1String("unsaved"))
+            && setup.contains(QLatin1String("part"))) {
             QVERIFY(folder.mkdir(QStringLiteral("rfcard.json")));
         } else if (setup.startsWith(QLatin1String("unsaved"))) {
             QVERIFY(folder.mkdir(QStringLiteral("rfcard.json")));
@@ -366,7 +367,8 @@ private slots:
         QScopedPointer<ToolRun> tool(strictTool());
         const ToolRun::Result help = tool->runBeside(Strict, {"--help"});
         QCOMPARE(help.status, 0);
-        QVERIFY(help.out.startsWith("Usage: rfcard-strict") && help.out.contains("RFCARD_STRICT_VERIFY")
+        QVERIFY(help.out.startsWith("Usage: rfcard-strict")
+            && help.out.contains("RFCARD_STRICT_VERIFY")
             && help.out.contains("  8  the card answered, but does not hold what was set"));
         const ToolRun::Result version = tool->runBeside(Strict, {"--version"});
         QCOMPARE(version.out, QByteArray("rfcard-strict version " RFCARD_VERSION_TEXT "\n"));
@@ -379,10 +381,13 @@ private slots:
     void forgedSettingsChangeNothing()
     {
         QScopedPointer<ToolRun> tool(strictTool());
-        tool->writeSettings("{\"x\\n{\\n    \\\"freq\\\": \\\"2400.000\\\"\\n}\\n\\u001b]0;hello\\u0007\": 5}");
-        const Outcome o = runAgainst(*tool, "--family klr --fault short:0xa7", "--card klr620 --part 1");
+        tool->writeSettings(
+            "{\"x\\n{\\n    \\\"freq\\\": \\\"2400.000\\\"\\n}\\n\\u001b]0;hello\\u0007\": 5}");
+        const Outcome o
+            = runAgainst(*tool, "--family klr --fault short:0xa7", "--card klr620 --part 1");
         QCOMPARE(o.result.status, 3);
-        QCOMPARE(QJsonDocument::fromJson(o.result.out).object().value("freq").toString(), QString());
+        QCOMPARE(
+            QJsonDocument::fromJson(o.result.out).object().value("freq").toString(), QString());
         QVERIFY(!o.result.err.contains('\x1b') && !o.result.out.contains("2400"));
     }
 
@@ -394,7 +399,8 @@ private slots:
         SimProcess card({"--family", "vn", "--fault", "no-reply:13"});
         for (const int signal : {SIGTERM, SIGKILL}) {
             QProcess p;
-            p.start(QDir(tool->dir()).filePath(Strict), {"--com", card.device(), "--card", "vn2810", "--part", "1"});
+            p.start(QDir(tool->dir()).filePath(Strict),
+                {"--com", card.device(), "--card", "vn2810", "--part", "1"});
             QVERIFY(card.waitForFault(signal == SIGTERM ? 1 : 2));
             ::kill(pid_t(p.processId()), signal);
             QVERIFY(p.waitForFinished(10000));

@@ -1,8 +1,8 @@
 #include "cards/jq/jqcardtwo.h"
 
-#include "cards/protocolmodules.h"
 #include "cards/cardlog.h"
 #include "cards/jq/jqflmodule.h"
+#include "cards/protocolmodules.h"
 
 #include <QDebug>
 

@@ -19,7 +19,6 @@ const FeExchange::Dialect JQDialect = {
     /*statusOnStdout=*/false,
 };
 
-
 } // namespace
 
 JQFLModule::JQFLModule() = default;
@@ -52,7 +51,8 @@ int JQFLModule::setBounded(const char *operation, quint8 code, int value, int ma
 {
     const bool refused = maximum == 1 ? quint32(value) > 1u : value > maximum;
     if (refused) {
-        const QString line = QStringLiteral("error: %1 param val overflow").arg(QLatin1String(operation));
+        const QString line
+            = QStringLiteral("error: %1 param val overflow").arg(QLatin1String(operation));
         std::printf("%s\n", line.toLatin1().constData());
         RunEvents::refused(line, value, 0, maximum);
         return ModuleResult::OutOfRange;
@@ -64,7 +64,8 @@ int JQFLModule::lSetFreq(int value, int channel)
 {
     if (value < 95000 || value > 2150000) {
         qDebug() << "error: lSetFreq param val overflow";
-        RunEvents::refused(QStringLiteral("error: lSetFreq param val overflow"), value, 95000, 2150000);
+        RunEvents::refused(
+            QStringLiteral("error: lSetFreq param val overflow"), value, 95000, 2150000);
         return ModuleResult::OutOfRange;
     }
     return setValue(JQFrame::Freq, value, channel);

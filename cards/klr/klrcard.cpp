@@ -1,8 +1,8 @@
 #include "cards/klr/klrcard.h"
 
-#include "cards/protocolmodules.h"
 #include "cards/cardlog.h"
 #include "cards/klr/klrlmodule.h"
+#include "cards/protocolmodules.h"
 
 #include <QDebug>
 

@@ -67,7 +67,8 @@ int KLRLModule::lSetFreq(int freq, int channel)
 {
     if (quint32(freq) - 20000u > 5980000u) {
         qDebug() << "error: lSetFreq param val overflow";
-        RunEvents::refused(QStringLiteral("error: lSetFreq param val overflow"), freq, 20000, 6000000);
+        RunEvents::refused(
+            QStringLiteral("error: lSetFreq param val overflow"), freq, 20000, 6000000);
         return ModuleResult::OutOfRange;
     }
     return lSetInterface(SetCommand, KLRFrame::SetFreq, freq, channel);

@@ -1,7 +1,7 @@
 #include "cards/vn/vncard.h"
 
-#include "cards/protocolmodules.h"
 #include "cards/cardlog.h"
+#include "cards/protocolmodules.h"
 #include "cards/vn/vnlmodule.h"
 
 #include <QDebug>

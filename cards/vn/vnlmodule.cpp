@@ -2,8 +2,8 @@
 
 #include "cards/feexchange.h"
 #include "cards/moduleresult.h"
-#include "serial/runevents.h"
 #include "cards/vn/vnframe.h"
+#include "serial/runevents.h"
 
 #include <QDebug>
 
@@ -18,7 +18,6 @@ const FeExchange::Dialect VNDialect = {
     /*logsRequest=*/false,
     /*statusOnStdout=*/true,
 };
-
 
 } // namespace
 
@@ -51,7 +50,8 @@ int VNLModule::lSetFreq(int freq, int channel)
     // One unsigned comparison covers both ends, negative values included.
     if (quint32(freq) - 20000u > 3580000u) {
         std::printf("error: lSetFreq param val overflow\n");
-        RunEvents::refused(QStringLiteral("error: lSetFreq param val overflow"), freq, 20000, 3600000);
+        RunEvents::refused(
+            QStringLiteral("error: lSetFreq param val overflow"), freq, 20000, 3600000);
         return ModuleResult::OutOfRange;
     }
     return setValue(VNFrame::Freq, freq, channel);
@@ -68,7 +68,8 @@ int VNLModule::lSetIFOutputSelect(int select, int channel)
     if (quint32(select) > 1u) {
         std::printf("error: %s param val overflow\n", "VNLModule::lSetIFOutputSelect");
         RunEvents::refused(
-            QStringLiteral("error: VNLModule::lSetIFOutputSelect param val overflow"), select, 0, 1);
+            QStringLiteral("error: VNLModule::lSetIFOutputSelect param val overflow"), select, 0,
+            1);
         return ModuleResult::OutOfRange;
     }
     qDebug() << "11111111111 lSetIFOutputSelect val = " << select;
