@@ -33,7 +33,7 @@ bash tests/torture.sh build-test
 stage "shared install as two operators (the .deb)"
 bash tests/sharedinstall.sh build-test
 
-stage "serial driver test in a VM (QEMU, 8250)"
+stage "serial drivers in a VM (QEMU: 8250 UARTs, USB serial adapters)"
 bash tests/vm/run.sh build-test
 
 stage "cards on another host (ser2net and socat on loopback)"
