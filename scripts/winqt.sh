@@ -38,7 +38,7 @@ cd "$src"
 # to find; nothing else of qtbase.
 (cd src && ../bin/qmake -o Makefile src.pro)
 make -j"$jobs" -C src sub-corelib sub-winmain sub-rcc
-# Installs qmake, the make specs and Qt's own scripts (the top-level
+# Installs qmake, the platform configurations it reads and Qt's own scripts (the top-level
 # targets), then what was built, headers and CMake files included.
 make install_syncqt install_mkspecs sub-qmake-qmake-aux-pro-install_subtargets
 for d in src/tools/moc src/tools/rcc src/3rdparty/pcre2 src/corelib src/winmain; do
