@@ -173,23 +173,13 @@ int CmdAgent::dispatch()
 
     const int part = parser.value(partOption()).toInt();
 
-    // No parameter of any card needs a long text; one would only swell the
-    // settings file towards the size a load refuses. Only what this run
-    // stores counts (the last of a repeated option): card and port in every
-    // run, the channel's parameters in a set run. Refused before anything is
-    // merged, so nothing of the run is stored.
-    QList<QCommandLineOption> stored{cardOption(), comOption()};
-    if (part == 0)
-        stored += {freqOption(), gainOption(), outFreqOption(), bandOption(), refOption(),
-            workModeOption(), gainModeOption(), upFreqOption(), upGainOption()};
-    for (const QCommandLineOption &option : qAsConst(stored)) {
-        const QString value = parser.value(option);
-        if (parser.isSet(option) && value.size() > MaxValueLength) {
-            std::fprintf(stderr, "error: --%s must be at most %d characters, got %d\n",
-                option.names().constFirst().toLocal8Bit().constData(), MaxValueLength,
-                int(value.size()));
-            return 1;
-        }
+    // Refused before anything is merged, so nothing of the run is stored.
+    int length = 0;
+    const QString overlong = overlongOption(&length);
+    if (!overlong.isEmpty()) {
+        std::fprintf(stderr, "error: --%s must be at most %d characters, got %d\n",
+            overlong.toLocal8Bit().constData(), MaxValueLength, length);
+        return 1;
     }
 
     const QString cardName = mergeCard();
@@ -225,6 +215,30 @@ int CmdAgent::dispatch()
         printReport(readAllParams(cardName, ch));
     }
     return 0;
+}
+
+QStringList CmdAgent::channelOptions()
+{
+    return {QStringLiteral("freq"), QStringLiteral("gain"), QStringLiteral("outfreq"),
+        QStringLiteral("band"), QStringLiteral("ref"), QStringLiteral("workmode"),
+        QStringLiteral("gainmode"), QStringLiteral("upfreq"), QStringLiteral("upgain")};
+}
+
+QString CmdAgent::overlongOption(int *length) const
+{
+    // No parameter of any card needs a long text; one would only swell the
+    // settings file towards the size a load refuses. Only what this run
+    // stores counts (the last of a repeated option): card and port in every
+    // run, the channel's parameters in a set run.
+    QStringList stored{QStringLiteral("card"), QStringLiteral("com")};
+    if (parser.value(partOption()).toInt() == 0)
+        stored += channelOptions();
+    for (const QString &name : qAsConst(stored)) {
+        *length = int(parser.value(name).size());
+        if (parser.isSet(name) && *length > MaxValueLength)
+            return name;
+    }
+    return QString();
 }
 
 void CmdAgent::printReport(const QVariantMap &report) const

@@ -39,9 +39,19 @@ public:
     int dispatch();
     void openCard(QString cardName, QString portName);
 
-    // The card model the run will use, before anything is merged: --card
-    // upper-cased, or the one stored.
+    // The card model and port the run will use, before anything is merged:
+    // --card upper-cased and --com normalized, or the ones stored.
     QString cardOfRun() const;
+    QString portOfRun() const;
+    // The first option this run would store whose value is longer than
+    // MaxValueLength (its name and length), or an empty name.
+    QString overlongOption(int *length) const;
+    // The options whose values a model's driver sends (what the apply flow
+    // reads for it); the other channel options of a set run are stored
+    // only. Empty for a model without a driver.
+    static QStringList optionsSent(const QString &model);
+    // The channel options a set run merges, in their order.
+    static QStringList channelOptions();
     QString mergeCard();
     QString mergeCom();
     void mergeFreq(int ch);

@@ -82,6 +82,24 @@ int CmdAgent::roundedInt(const QVariant &value)
     return qRound(d);
 }
 
+QStringList CmdAgent::optionsSent(const QString &model)
+{
+    // What the apply flow below reads for each model; --gain reaches the
+    // cards as "gain2" (JQ, VN) or "gain" (KLR620).
+    if (model == CardModels::Klr620)
+        return {QStringLiteral("freq"), QStringLiteral("workmode"), QStringLiteral("gain"),
+            QStringLiteral("band")};
+    if (model == CardModels::Jq5140)
+        return {QStringLiteral("freq"), QStringLiteral("workmode"), QStringLiteral("gain"),
+            QStringLiteral("ref"), QStringLiteral("outfreq")};
+    if (model == CardModels::Vn2810)
+        return {QStringLiteral("freq"), QStringLiteral("gain"), QStringLiteral("outfreq")};
+    if (model == CardModels::Jq5120)
+        return {QStringLiteral("freq"), QStringLiteral("gain"), QStringLiteral("ref"),
+            QStringLiteral("band")};
+    return {};
+}
+
 void CmdAgent::setAllParams(QString cardName, int ch, QVariantMap params)
 {
     qDebug() << "setAllParams cardname = " << cardName << "param = " << params;

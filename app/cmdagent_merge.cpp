@@ -170,3 +170,11 @@ QString CmdAgent::cardOfRun() const
     const Corvane::Module *system = RFCardParser::instance()->systemModule;
     return system ? system->val(cardModelKey()) : QString();
 }
+
+QString CmdAgent::portOfRun() const
+{
+    if (parser.isSet(comOption()))
+        return portNormalized(parser.value(comOption()));
+    const Corvane::Module *system = RFCardParser::instance()->systemModule;
+    return system ? system->val(portKey()) : QString();
+}

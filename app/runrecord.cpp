@@ -34,6 +34,22 @@ QString hex(qint64 value)
     return QStringLiteral("%1").arg(value, 2, 16, QLatin1Char('0')).toUpper();
 }
 
+// The range of a refused or implausible value in the option's units, and in
+// the card's own where those differ ("0 to 40 (82 in the card's own steps, of
+// 0 to 80)").
+QString rangeText(const RunEvents::Event &e, const QString &model)
+{
+    const auto user = [&](qint64 v) { return CmdAgent::userValue(model, e.parameter, v); };
+    QString range = QStringLiteral("%1 %2 %3")
+                        .arg(user(e.low), e.high == e.low + 1 ? "or" : "to", user(e.high));
+    if (e.parameter != QLatin1String("outfreq") && user(e.high) != QString::number(e.high))
+        range += QStringLiteral(" (%1 in the card's own steps, of %2 to %3)")
+                     .arg(e.value)
+                     .arg(e.low)
+                     .arg(e.high);
+    return range;
+}
+
 } // namespace
 
 RunRecord::RunRecord(const CmdAgent &agent)
@@ -66,15 +82,29 @@ CmdAgent::Readings RunRecord::applied(int ch) const
     return values;
 }
 
-QString RunRecord::explain(const RunEvents::Event &e, const QString &model, bool setRun) const
+QString RunRecord::explain(const RunEvents::Event &e, const QString &model, Stage stage) const
 {
     if (e.kind == RunEvents::Refused)
         return refusal(e, model);
+    const QString channel = channelWords(stage == ReadBack ? "--gch" : "--ch", e.channel);
+    if (e.kind == RunEvents::Implausible) {
+        // A read-back reports an output by its index, 0 or 1.
+        if (e.parameter == QLatin1String("outfreq"))
+            return QStringLiteral("the card read back the IF output of %1 as %2; a %3 has 0 "
+                                  "and 1 (its %4 and %5 MHz outputs)")
+                .arg(channel)
+                .arg(e.value)
+                .arg(model, CmdAgent::userValue(model, e.parameter, 0),
+                    CmdAgent::userValue(model, e.parameter, 1));
+        return QStringLiteral("the card read back the %1 of %2 as %3; a %4 takes %5")
+            .arg(words(e.parameter), channel, CmdAgent::userValue(model, e.parameter, e.value),
+                model, rangeText(e, model));
+    }
     QString subject = QStringLiteral("a command");
     if (!e.parameter.isEmpty())
-        subject = (setRun ? QStringLiteral("the %1 command for %2")
-                          : QStringLiteral("the query of the %1 of %2"))
-                      .arg(words(e.parameter), channelWords(setRun ? "--ch" : "--gch", e.channel));
+        subject = (stage == SetCommands ? QStringLiteral("the %1 command for %2")
+                                        : QStringLiteral("the query of the %1 of %2"))
+                      .arg(words(e.parameter), channel);
     const int frame = model == CardModels::Klr620 ? 8 : 10;
     switch (e.kind) {
     case RunEvents::BadLength:
@@ -113,14 +143,7 @@ QString RunRecord::refusal(const RunEvents::Event &e, const QString &model) cons
     const QString option = attenuator ? QStringLiteral("gain") : e.parameter;
     bool given = true;
     const QString text = m_Agent.optionText(option, e.channel, &given);
-    const auto user = [&](qint64 v) { return CmdAgent::userValue(model, e.parameter, v); };
-    QString range = QStringLiteral("%1 %2 %3")
-                        .arg(user(e.low), e.high == e.low + 1 ? "or" : "to", user(e.high));
-    if (e.parameter != QLatin1String("outfreq") && user(e.high) != QString::number(e.high))
-        range += QStringLiteral(" (%1 in the card's own steps, of %2 to %3)")
-                     .arg(e.value)
-                     .arg(e.low)
-                     .arg(e.high);
+    const QString range = rangeText(e, model);
     QString said = attenuator
         ? QStringLiteral("--gain %1 asks the %2 for an %3 of %4, and it takes %5")
               .arg(text, model, words(e.parameter))

@@ -23,11 +23,15 @@ public:
     // the read-back's names.
     CmdAgent::Readings applied(int ch) const;
 
+    // Where in the run an event came: among the set commands of a set run,
+    // the queries of a read-back, or the queries that verify a set run.
+    enum Stage { SetCommands, ReadBack, Verification };
+
     // What an event means for a person, in a line: a refusal in the units
     // and words of the option that gave the value (and whether it was given
-    // in this run or stored by an earlier one), a fault of the line with
-    // the parameter and channel it concerns.
-    QString explain(const RunEvents::Event &e, const QString &model, bool setRun) const;
+    // in this run or stored by an earlier one), a fault of the line or a
+    // value the card cannot hold with the parameter and channel it concerns.
+    QString explain(const RunEvents::Event &e, const QString &model, Stage stage) const;
 
 private:
     QString refusal(const RunEvents::Event &e, const QString &model) const;

@@ -1,11 +1,11 @@
 #include "cards/feexchange.h"
 
+#include "cards/cardlog.h"
+
 #include "serial/runevents.h"
 
 #include <QByteArray>
 #include <QDebug>
-
-#include <cstdio>
 
 int FeExchange::run(UartAgent &uart, const Dialect &dialect, quint8 command, quint8 code,
     quint32 value, quint8 channel, quint8 (&recvBuf)[UartAgent::RecvBufSize], quint32 &recvLen)
@@ -35,7 +35,7 @@ int FeExchange::run(UartAgent &uart, const Dialect &dialect, quint8 command, qui
     case FeFrame::Check::WrongCode: {
         const QString line = QString::asprintf(
             "LModule::RFInterface: Parameter error %02X %02X", recvBuf[2], code);
-        std::printf("%s\n", line.toLatin1().constData());
+        CardLog::print(line);
         RunEvents::report({RunEvents::WrongCode, line, recvBuf[2]});
         return ModuleResult::WrongCode;
     }
@@ -43,8 +43,14 @@ int FeExchange::run(UartAgent &uart, const Dialect &dialect, quint8 command, qui
         break;
     }
 
-    if (command != FeFrame::QueryCommand)
+    if (command != FeFrame::QueryCommand) {
+        // rfcard takes a set command on the reply's length and code alone;
+        // a status the card flagged it with is heard only by a program that
+        // judges the run.
+        if (FeFrame::statusFailed(recvBuf))
+            RunEvents::report({RunEvents::StatusFailed, QString(), recvBuf[1]});
         return ModuleResult::Done;
+    }
 
     qDebug("%s %02X %02X %02X %02X\n",
         (QByteArray(dialect.module) + "::lQueryGetParameterValue").constData(), recvBuf[3],
@@ -53,7 +59,7 @@ int FeExchange::run(UartAgent &uart, const Dialect &dialect, quint8 command, qui
         QString line;
         if (dialect.statusOnStdout) {
             line = QString::asprintf("error, uart replay failed code=%02x", recvBuf[1]);
-            std::printf("%s\n", line.toLatin1().constData());
+            CardLog::print(line);
         } else {
             qCritical() << "error, uart replay failed code=%02x\n" << int(recvBuf[1]);
             line = RunEvents::logLine("error, uart replay failed code=%02x\n", int(recvBuf[1]));

@@ -9,7 +9,8 @@ class QSerialPort;
 // program may ask the driver of the port it opened for low latency
 // (ASYNC_LOW_LATENCY through TIOCSSERIAL), and such drivers then set the
 // adapter's timer to 1 ms; the driver's own setting is put back when the port
-// closes, so that the next program finds the device as it was. A port or
+// closes, and also when the process is ended by SIGINT, SIGTERM, SIGHUP or
+// SIGPIPE, so that the next program finds the device as it was. A port or
 // driver that does not take the request (a pseudo-terminal, a driver
 // without the flag) is left as it is, without a word. Windows has no such
 // call for a COM port: there the timer is a setting of the port in Device

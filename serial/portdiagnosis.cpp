@@ -1,5 +1,7 @@
 #include "serial/portdiagnosis.h"
 
+#include "serial/portname.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -21,14 +23,11 @@
 
 namespace {
 
-// Where Qt Serial Port looks for a port name: a path as it is (a relative
-// one from the current folder, which a run makes rfcard's own), a bare name
-// under /dev.
+// Where Qt Serial Port opens a port name, as an absolute path (a relative
+// one starts from the current folder, which a run makes rfcard's own).
 QString systemLocation(const QString &name)
 {
-    if (name.contains(QLatin1Char('/')))
-        return QFileInfo(name).absoluteFilePath();
-    return QStringLiteral("/dev/") + name;
+    return QFileInfo(PortName::systemLocation(name)).absoluteFilePath();
 }
 
 QString kindOf(mode_t mode)
@@ -227,7 +226,24 @@ QString PortDiagnosis::explain(const QString &name)
         .arg(path);
 }
 
+QString PortDiagnosis::foreignOwner(const QString &name)
+{
+    struct stat st;
+    if (name.isEmpty() || ::stat(QFile::encodeName(systemLocation(name)).constData(), &st) != 0
+        || st.st_uid == 0 || st.st_uid == ::geteuid())
+        return QString();
+    const passwd *owner = ::getpwuid(st.st_uid);
+    return owner
+        ? QStringLiteral("%1 (user %2)").arg(QString::fromLocal8Bit(owner->pw_name)).arg(st.st_uid)
+        : QStringLiteral("user %1").arg(st.st_uid);
+}
+
 #else // Q_OS_WIN
+
+QString PortDiagnosis::foreignOwner(const QString &)
+{
+    return QString();
+}
 
 QString PortDiagnosis::explain(const QString &name)
 {

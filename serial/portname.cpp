@@ -27,3 +27,14 @@ QString PortName::normalized(const QString &typed)
     return isComN(typed) ? typed.toUpper() : typed;
 #endif
 }
+
+QString PortName::systemLocation(const QString &name)
+{
+#ifdef Q_OS_WIN
+    return name;
+#else
+    const bool path = name.startsWith(QLatin1Char('/')) || name.startsWith(QLatin1String("./"))
+        || name.startsWith(QLatin1String("../"));
+    return path ? name : QStringLiteral("/dev/") + name;
+#endif
+}

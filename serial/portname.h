@@ -12,6 +12,10 @@
 class PortName {
 public:
     static QString normalized(const QString &typed);
+    // Where Qt Serial Port opens a (normalized) name outside Windows: a name
+    // that starts with "/", "./" or "../" as it is, any other under /dev
+    // ("net/tun" is /dev/net/tun). On Windows the name itself.
+    static QString systemLocation(const QString &name);
 };
 
 #endif // PORTNAME_H

@@ -44,10 +44,24 @@ void RunEvents::report(Event event)
     sink()(event);
 }
 
-void RunEvents::refused(const QString &line, qint64 value, qint64 low, qint64 high)
+namespace {
+
+void ranged(RunEvents::Kind kind, const QString &line, qint64 value, qint64 low, qint64 high)
 {
-    Event e(Refused, line, value);
+    RunEvents::Event e(kind, line, value);
     e.low = low;
     e.high = high;
-    report(e);
+    RunEvents::report(e);
+}
+
+} // namespace
+
+void RunEvents::refused(const QString &line, qint64 value, qint64 low, qint64 high)
+{
+    ranged(Refused, line, value, low, high);
+}
+
+void RunEvents::implausible(qint64 value, qint64 low, qint64 high)
+{
+    ranged(Implausible, QString(), value, low, high);
 }

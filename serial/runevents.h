@@ -33,6 +33,7 @@ public:
         StatusFailed, // value: the status the card flagged a query with
         UnknownReply, // value: a KLR reply code the host does not know (read as 0)
         Applied, // a set command the card took (answered, or written for the KLR)
+        Implausible, // value: what the card reported, which it cannot hold (not low..high)
     };
 
     struct Event {
@@ -47,7 +48,7 @@ public:
         QString line; // what rfcard logged or printed about it; empty: nothing
         qint64 value; // in the card's units
         QString detail;
-        qint64 low = 0; // for a refusal: the range the card takes
+        qint64 low = 0; // refused, implausible: the range the card takes
         qint64 high = 0;
         QString parameter; // the read-back's name of it ("freq", "rfatt"), from the Scope
         int channel = -1;
@@ -69,6 +70,9 @@ public:
     static void setSink(Sink sink);
     static void report(Event event);
     static void refused(const QString &line, qint64 value, qint64 low, qint64 high);
+    // A value a query gave that lies outside low..high (no line: rfcard
+    // reports it as it came).
+    static void implausible(qint64 value, qint64 low, qint64 high);
 
     // The line qDebug() writes for these items: blanks between them, texts
     // quoted and escaped.

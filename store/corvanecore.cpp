@@ -220,6 +220,9 @@ void Core::init(const QString &fileName)
         const FileContent content = readFile();
         m_FileRoot = content.root;
         m_FileSound = content.problem.isEmpty() && content.mode >= 0;
+        // A first run has no file; rfcard says nothing of it.
+        if (content.problem.isEmpty() && content.mode < 0)
+            SettingsReport::add(SettingsReport::Missing, m_Path);
         if (!content.problem.isEmpty()) {
             warn(
                 QStringLiteral("settings file \"%1\" %2; defaults are used for what cannot be read")

@@ -102,18 +102,23 @@ bool FileLock::open(const QString &path, int mode, QString *error)
         // (another operator may have taken its read permission away), else
         // the folder it could not be made in.
         struct stat st;
-        if (cause == EACCES && ::lstat(name.constData(), &st) == 0)
-            *error += QStringLiteral(" (the lock file belongs to %1 and has mode %2; its owner or "
-                                     "root can give it read permission again)")
+        const QString odd = SettingsFile::oddEntry(path);
+        if (!odd.isEmpty())
+            *error = QStringLiteral("the lock file \"%1\" is %2").arg(path, odd);
+        else if (cause == EACCES && ::lstat(name.constData(), &st) == 0)
+            *error += QStringLiteral(" (the lock file belongs to %1 and has mode %2; %3, and the "
+                                     "next run makes a new one)")
                           .arg(SettingsFile::ownerName(st.st_uid))
-                          .arg(st.st_mode & 07777, 3, 8, QLatin1Char('0'));
+                          .arg(st.st_mode & 07777, 3, 8, QLatin1Char('0'))
+                          .arg(SettingsFile::whoMayRemove(path, st.st_uid));
         else if (cause == EACCES || cause == EROFS)
             *error += QStringLiteral(" (the folder is not writable)");
         return false;
     }
     struct stat st;
     if (::fstat(m_Fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        *error = QStringLiteral("the lock file \"%1\" is not a regular file").arg(path);
+        *error
+            = QStringLiteral("the lock file \"%1\" is %2").arg(path, SettingsFile::oddEntry(path));
         unlock();
         return false;
     }
@@ -242,7 +247,9 @@ bool FileLock::open(const QString &path, int, QString *error)
     BY_HANDLE_FILE_INFORMATION info;
     if (GetFileType(h) != FILE_TYPE_DISK || !identify(h, &info)
         || (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
-        *error = QStringLiteral("the lock file \"%1\" is not a regular file").arg(path);
+        const QString odd = SettingsFile::oddEntry(path);
+        *error = QStringLiteral("the lock file \"%1\" is %2")
+                     .arg(path, odd.isEmpty() ? QStringLiteral("not a regular file") : odd);
         unlock();
         return false;
     }

@@ -14,6 +14,7 @@
 #include <qt_windows.h>
 #else
 #include <fcntl.h>
+#include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -183,8 +184,13 @@ SettingsFile::Content SettingsFile::read(const QString &path, qint64 maxSize)
         if (errno == ENOENT)
             return content;
         content.exists = true;
-        content.error = errno == ELOOP ? QStringLiteral("is a link that was not expected here")
-                                       : QStringLiteral("cannot be read: %1").arg(lastError());
+        // Another operator's folder of mode 0700 refuses to be opened at
+        // all: say what it is and whose, not only that it cannot be read.
+        const QString cause = lastError();
+        const QString odd = oddEntry(path);
+        content.error = !odd.isEmpty() ? QStringLiteral("is %1").arg(odd)
+            : errno == ELOOP           ? QStringLiteral("is a link that was not expected here")
+                                       : QStringLiteral("cannot be read: %1").arg(cause);
         return content;
     }
     content.exists = true;
@@ -192,7 +198,7 @@ SettingsFile::Content SettingsFile::read(const QString &path, qint64 maxSize)
     if (::fstat(fd, &st) != 0) {
         content.error = QStringLiteral("cannot be read: %1").arg(lastError());
     } else if (!S_ISREG(st.st_mode)) {
-        content.error = QStringLiteral("is %1, not a regular file").arg(kindOf(st.st_mode));
+        content.error = QStringLiteral("is %1").arg(oddEntry(path));
     } else {
         content.regular = true;
         content.mode = int(st.st_mode & 07777);
@@ -314,6 +320,39 @@ QString SettingsFile::ownerName(uint uid)
     const passwd *user = ::getpwuid(uid_t(uid));
     return user ? QStringLiteral("%1 (user %2)").arg(QString::fromLocal8Bit(user->pw_name)).arg(uid)
                 : QStringLiteral("user %1").arg(uid);
+}
+
+QString SettingsFile::oddEntry(const QString &path)
+{
+    struct stat st;
+    if (::lstat(native(path).constData(), &st) != 0 || S_ISREG(st.st_mode))
+        return QString();
+    return QStringLiteral("%1, not a regular file (owned by %2; %3)")
+        .arg(kindOf(st.st_mode), ownerName(st.st_uid), whoMayRemove(path, st.st_uid));
+}
+
+QString SettingsFile::whoMayRemove(const QString &path, uint owner)
+{
+    struct stat folder;
+    if (::stat(native(folderOf(path)).constData(), &folder) != 0)
+        return QStringLiteral("whoever may write its folder may remove it");
+    if (folder.st_mode & S_IWOTH)
+        return QStringLiteral("anybody may remove it");
+    if ((folder.st_mode & S_IWGRP) && !(folder.st_mode & S_ISVTX)) {
+        const group *g = ::getgrgid(folder.st_gid);
+        return QStringLiteral("any member of the group %1 may remove it")
+            .arg(g ? QString::fromLocal8Bit(g->gr_name) : QString::number(folder.st_gid));
+    }
+    // In a sticky folder its owner too; else the folder's owner, and root.
+    QStringList who;
+    if ((folder.st_mode & S_ISVTX) && owner != 0 && owner != folder.st_uid)
+        who << ownerName(owner);
+    if (folder.st_uid != 0)
+        who << QStringLiteral("the folder's owner %1").arg(ownerName(folder.st_uid));
+    who << QStringLiteral("root");
+    const QString last = who.takeLast();
+    return (who.isEmpty() ? last : who.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last)
+        + QStringLiteral(" may remove it");
 }
 
 QString SettingsFile::systemError()
@@ -501,6 +540,21 @@ bool SettingsFile::exists(const QString &path)
 QString SettingsFile::ownerName(uint uid)
 {
     return QStringLiteral("user %1").arg(uid); // no numeric owners on Windows
+}
+
+QString SettingsFile::oddEntry(const QString &path)
+{
+    const DWORD attributes = GetFileAttributesW(wide(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES
+        || !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+        return QString();
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? QStringLiteral("a folder, not a regular file")
+                                                   : QStringLiteral("a link, not a regular file");
+}
+
+QString SettingsFile::whoMayRemove(const QString &, uint)
+{
+    return QStringLiteral("whoever the folder's permissions allow may remove it");
 }
 
 QString SettingsFile::systemError()

@@ -69,6 +69,14 @@ public:
     static bool exists(const QString &path);
     // A user's name ("user 1000" when the system has none for the number).
     static QString ownerName(uint uid);
+    // What is at `path` when it is not a regular file (links not followed),
+    // with its owner and who may remove it: "a folder, not a regular file
+    // (owned by alice (user 1001); any member of the group dialout may
+    // remove it)". Empty for a regular file or nothing.
+    static QString oddEntry(const QString &path);
+    // Who may remove an entry from the folder of `path`, which is owned by
+    // `owner`: the folder's group, its owner, root.
+    static QString whoMayRemove(const QString &path, uint owner);
     // Why the last system call failed, in the system's own words (errno, or
     // GetLastError on Windows, whose codes Qt's errno table would misread).
     static QString systemError();

@@ -13,6 +13,7 @@ public:
         Note, // said in passing; the settings are fine
         NotLoaded, // the file, or part of it, could not be used: defaults instead
         NotSaved, // this run's settings were not saved
+        Missing, // not said: there was no settings file (the line is its path)
     };
     struct Warning {
         Kind kind;

@@ -2,8 +2,10 @@
 
 #include "app/cmdagent.h"
 #include "app/runrecord.h"
+#include "cards/cardlog.h"
 #include "cards/protocolmodules.h"
 #include "serial/portdiagnosis.h"
+#include "serial/portname.h"
 #include "store/cardmodels.h"
 #include "store/corvanecore.h"
 #include "store/programfolder.h"
@@ -14,32 +16,39 @@
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QFileInfo>
 
 namespace {
 
-const QList<RunEvents::Kind> Faults = {RunEvents::WriteFailed, RunEvents::NoReply,
-    RunEvents::BadLength, RunEvents::WrongCode, RunEvents::StatusFailed, RunEvents::UnknownReply};
+const QList<RunEvents::Kind> Faults
+    = {RunEvents::WriteFailed, RunEvents::NoReply, RunEvents::BadLength, RunEvents::WrongCode,
+        RunEvents::StatusFailed, RunEvents::UnknownReply, RunEvents::Implausible};
 
-// rfcard's log as rfcard writes it, but always whole and as it is (nothing
-// here depends on it; a person reading it does); held back while the
-// verifying read-back runs, and shown only when that fails.
+// rfcard's log and the lines its protocol modules print, as rfcard writes
+// them, but always whole and as they are (nothing here depends on them; a
+// person reading them does); held back while the verifying read-back runs,
+// and shown only when that fails.
 bool g_Holding = false;
 QByteArray g_Held;
 
-void logLine(QtMsgType, const QMessageLogContext &, const QString &message)
+void printLine(const QByteArray &line)
 {
-    const QByteArray line = message.toLocal8Bit() + '\n';
     if (g_Holding)
         g_Held += line;
     else
         std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
 }
 
+void logLine(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    printLine(message.toLocal8Bit() + '\n');
+}
+
 QString meaning(int status)
 {
     static const char *const meanings[] = {"done", "usage error", "a value was refused",
         "the card did not answer or answered wrongly", "the port could not be opened",
-        "unknown card model", "the run did not end normally", "settings not saved",
+        "unknown card model", "(unused)", "settings not saved",
         "the card does not hold what was set"};
     return QLatin1String(meanings[status]);
 }
@@ -57,10 +66,9 @@ asked for each value it was given. The exit status:
   3  the card did not answer, or answered wrongly
   4  the port could not be opened (and why)
   5  a card model rfcard has no driver for: nothing was sent
-  6  the run did not end normally
   7  the card is set as asked, but the settings were not saved
   8  the card answered, but does not hold what was set
-When several apply, the first of 6, 5, 4, 2, 3, 8, 7 is given.
+When several apply, the first of 5, 4, 2, 3, 8, 7 is given.
 RFCARD_STRICT_VERIFY=0 leaves out the read-back after a set run.
 )";
 
@@ -131,6 +139,15 @@ int StrictRun::run(const QStringList &arguments)
         say(QStringLiteral("no option given (rfcard-strict --help)"));
         return Usage;
     }
+    int length = 0;
+    const QString overlong = agent->overlongOption(&length);
+    if (!overlong.isEmpty())
+        return finish(Refused,
+            QStringLiteral("--%1 is %2 characters long; rfcard takes at most %3 and would "
+                           "refuse the run")
+                .arg(overlong)
+                .arg(length)
+                .arg(CmdAgent::MaxValueLength));
     const ArgumentCheck check(parser);
     if (check.verdict() != ArgumentCheck::Run)
         return finish(
@@ -138,6 +155,7 @@ int StrictRun::run(const QStringList &arguments)
 
     // rfcard's start-up and run, as in its main.
     qInstallMessageHandler(logLine);
+    CardLog::setPrinter(printLine);
     ProgramFolder::enter();
     qDebug() << "path =" << QCoreApplication::applicationDirPath();
     RFCardParser::instance()->init();
@@ -150,6 +168,42 @@ int StrictRun::run(const QStringList &arguments)
             QStringLiteral("%1 is refused: the JQ5120 has two channels, %2 and %3; nothing was "
                            "sent or stored")
                 .arg(channelWords(part, ch), channelWords(part, 0), channelWords(part, 1)));
+    if (part == 0 && CardModels::isKnown(model)) {
+        // rfcard stores an option its card does not take, and sends nothing
+        // for it: the person meant something that would not happen.
+        const QStringList sent = CmdAgent::optionsSent(model);
+        for (const QString &option : CmdAgent::channelOptions()) {
+            if (parser.isSet(option) && !sent.contains(option))
+                return finish(Refused,
+                    QStringLiteral("--%1 is not used by the %2, which takes only --%3; rfcard "
+                                   "would store it and send nothing; nothing was sent or stored")
+                        .arg(option, model, sent.join(QStringLiteral(", --"))));
+        }
+    }
+    // A port in the shared settings may have been put there by another
+    // operator; one that leads to a device of theirs (a pseudo-terminal with
+    // a program playing the card, a node in their folder) would take this
+    // run away from the card.
+    if (run && !parser.isSet(QStringLiteral("com"))) {
+        const QString stored = agent->portOfRun();
+        const QString owner = PortDiagnosis::foreignOwner(stored);
+        const QString device = owner.isEmpty()
+            ? QString()
+            : QFileInfo(PortName::systemLocation(stored)).canonicalFilePath();
+        if (!owner.isEmpty())
+            return finish(PortFailed,
+                QStringLiteral("the stored port %1%2 belongs to %3, neither you nor root; "
+                               "nothing was sent; give --com to use it")
+                    .arg(stored,
+                        device == stored ? QString()
+                                         : QStringLiteral(" leads to %1, which").arg(device),
+                        owner));
+    }
+    if (run && !SettingsReport::first(SettingsReport::Missing).isEmpty())
+        say(QStringLiteral("no stored settings (%1 does not exist): the other channels start "
+                           "from the defaults")
+                .arg(SettingsReport::first(SettingsReport::Missing)));
+
     RunRecord record(*agent);
     if (const int status = agent->dispatch())
         return status; // refused before anything was stored; rfcard said why
@@ -172,14 +226,15 @@ int StrictRun::run(const QStringList &arguments)
             (failed ? failed->line + QStringLiteral(": ") : QString())
                 + PortDiagnosis::explain(port));
     }
+    const RunRecord::Stage stage = part == 0 ? RunRecord::SetCommands : RunRecord::ReadBack;
     if (const RunEvents::Event *e = record.first({RunEvents::Refused}))
-        return finish(Refused, record.explain(*e, model, part == 0));
+        return finish(Refused, record.explain(*e, model, stage));
     const QString advice
         = QStringLiteral("check the cable and the port (%1), that the card is a %2, "
                          "and that it has power")
               .arg(agent->systemParams.value(QStringLiteral("com")), model);
     if (const RunEvents::Event *e = record.first(Faults)) {
-        const QString plain = record.explain(*e, model, part == 0);
+        const QString plain = record.explain(*e, model, stage);
         say(plain);
         return finish(CardFault, e->line.isEmpty() ? plain : e->line, advice);
     }
@@ -196,7 +251,7 @@ int StrictRun::run(const QStringList &arguments)
             std::fwrite(g_Held.constData(), 1, size_t(g_Held.size()), stderr);
             return finish(CardFault,
                 QStringLiteral("the read-back that verifies the set run failed: %1")
-                    .arg(record.explain(*e, model, false)),
+                    .arg(record.explain(*e, model, RunRecord::Verification)),
                 advice);
         }
         QStringList keys;

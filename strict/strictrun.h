@@ -22,7 +22,8 @@ public:
         CardFault = 3, // the card did not answer, or answered wrongly
         PortFailed = 4, // the port could not be opened
         UnknownModel = 5, // a card model rfcard has no driver for: nothing sent
-        NotRun = 6, // the run did not end normally
+        // 6 is not given: a run that does not end normally ends this process
+        // with it. The number stays reserved.
         NotSaved = 7, // the card is set as asked, but the settings were not saved
         Mismatch = 8, // the card answered, but does not hold what was set
     };

@@ -119,6 +119,7 @@ void PtyPeer::serve()
             }
             if (reply.heldFrom >= 0 && reply.heldFrom < reply.bytes.size())
                 ++m_HeldWritten;
+            ++m_Written;
         }
     }
 }
@@ -128,6 +129,12 @@ void PtyPeer::release()
     const int done = ++m_Releases;
     m_Released = true;
     while (m_HeldWritten < done && !m_Stop)
+        QThread::msleep(1);
+}
+
+void PtyPeer::waitForReplies(int n) const
+{
+    while (m_Written < n && !m_Stop)
         QThread::msleep(1);
 }
 

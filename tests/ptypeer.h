@@ -41,6 +41,8 @@ public:
     bool waitForFrames(int n, int timeoutMs = 3000) const;
     // Lets a held reply go on, and waits until it is written whole.
     void release();
+    // Waits until n replies were written whole.
+    void waitForReplies(int n) const;
     // The longest pause between two pieces of the last reply, as it was
     // (the thread may sleep longer than asked on a busy machine).
     int longestGapMs() const { return m_LongestGapMs; }
@@ -61,6 +63,7 @@ private:
     std::atomic<bool> m_Released{false};
     std::atomic<int> m_Releases{0};
     std::atomic<int> m_HeldWritten{0};
+    std::atomic<int> m_Written{0};
     std::atomic<int> m_LongestGapMs{0};
     std::thread m_Thread;
 };

@@ -54,6 +54,40 @@ as "$a" rfcard --part 1 --gch 2 >"$work/a.out" 2>/dev/null
 check "$a reads back what $b set" grep -q '"gain": "20"' "$work/a.out"
 check "the settings stay shared" test "$(stat -c %G:%a "$S")" = dialout:660
 
+echo "== what one member leaves in the shared settings, as another meets it"
+mv "$S" "$work/settings"
+as "$b" rfcard-strict --card klr620 --com "$port" --ch 0 --band 2 >/dev/null 2>"$work/b.err"
+check "a missing shared file is said, not failed" grep -q \
+  "^rfcard-strict: no stored settings ($S does not exist): the other channels start" "$work/b.err"
+mv "$work/settings" "$S"
+# A member's own card player, its pty open to all, made the shared port.
+runuser -u "$a" -- $bin/rfcard-sim --family klr --trace >"$work/fake.out" 2>"$work/fake.err" &
+fake=$! && on_exit "kill $fake"
+for ((t = 0; t < 400; ++t)); do [ -s "$work/fake.out" ] && break; sleep 0.05; done
+fake_port=$(head -n 1 "$work/fake.out")
+as "$a" chmod 666 "$fake_port" && as "$a" rfcard --com "$fake_port" --part 2 2>/dev/null
+as "$b" rfcard-strict --ch 0 --freq 2000 --band 2 2>"$work/b.err"
+check "another's pty as the stored port: 4" test $? -eq 4
+check "with its owner named" grep -q "belongs to $a (user [0-9]*), neither you nor root" "$work/b.err"
+check "and nothing sent" fails grep -q " rx " "$work/fake.err"
+as "$a" rfcard-strict --ch 0 --freq 2000 --band 2 2>/dev/null
+check "its owner's run takes it" test $? -eq 0
+as "$b" rfcard-strict --com "$fake_port" --ch 0 --freq 2000 --band 2 2>/dev/null
+check "given with --com, it is taken" test $? -eq 0
+as "$a" rfcard --com "$port" --part 2 2>/dev/null
+# A member's folder, and a lock file nobody may read, at the shared names.
+as "$a" sh -c "mv $S $S.away && mkdir -m 700 $S"
+as "$b" rfcard --ch 3 --upgain folder 2>"$work/b.err"
+check "a folder at the settings name: whose, and who may remove it" grep -q \
+  "is a folder, not a regular file (owned by $a (user [0-9]*); any member of the group dialout may remove it)" \
+  "$work/b.err"
+as "$a" sh -c "rmdir $S && mv $S.away $S && rm -f $S.lock && : >$S.lock && chmod 000 $S.lock"
+as "$b" rfcard --ch 3 --upgain locked 2>"$work/b.err"
+check "a lock of mode 000: whose, and who may remove it" grep -q \
+  "belongs to $a (user [0-9]*) and has mode 000; any member of the group dialout may remove it" \
+  "$work/b.err"
+check "and $b may" as "$b" rm -f "$S.lock"
+
 echo "== nobody can replace the program"
 for u in "$a" "$b"; do
   check "$u cannot overwrite rfcard" fails as "$u" cp /bin/true $bin/rfcard

@@ -13,6 +13,7 @@
 #include "cards/vn/vnframe.h"
 #include "cards/vn/vnlmodule.h"
 #include "ptypeer.h"
+#include "serial/runevents.h"
 
 #include <QtTest>
 
@@ -276,22 +277,6 @@ private slots:
     // clang-format on
     void klrProtocol() { runRow<KLRLModule>(8, &KLRLModule::lOpenUart); }
 
-    void closedPortFailsEveryExchange()
-    {
-        JQFLModule jq;
-        VNLModule vn;
-        KLRLModule klr;
-        LogCapture log;
-        QCOMPARE(jq.lGetFreq(0), -1);
-        QVERIFY(log.contains(QStringLiteral("JQFLModule::lSetInterface Ret error: -4")));
-        QCOMPARE(vn.lSetFreq(1000000, 0), -1);
-        QVERIFY(log.contains(QStringLiteral("VNLModule::lSetInterface Ret error: -4")));
-        QCOMPARE(klr.lGetFreq(0), -1);
-        QVERIFY(log.contains(QStringLiteral("KLRLModule::lSetInterface Ret error: -4")));
-        QCOMPARE(klr.lSetFreq(1000000, 0), -4);
-        QCOMPARE(log.critical().size(), 2); // JQ and VN report exchange failures as critical
-    }
-
     // The only rows here that wait out the 1000 ms reply time-out.
     void silentCards()
     {
@@ -462,6 +447,52 @@ private slots:
         agent->openCard(model, QStringLiteral("/nonexistent/rfcard-closed"));
     }
 
+    // What rfcard-strict takes for the options a model's driver sends is
+    // what the apply flow sends: another value of such an option changes a
+    // value sent, another value of any other option changes nothing.
+    void optionsSentAreWhatTheFlowSends_data()
+    {
+        QTest::addColumn<QString>("model");
+        for (const char *model : {"JQ5140", "JQ5120", "VN2810", "KLR620"})
+            QTest::newRow(model) << QString::fromLatin1(model);
+    }
+    void optionsSentAreWhatTheFlowSends()
+    {
+        QFETCH(QString, model);
+        const bool klr = model == QLatin1String("KLR620");
+        PtyPeer card(klr ? 8 : 10, echo(klr ? 8 : 10, {}));
+        CmdAgent *agent = CmdAgent::instance();
+        agent->openCard(model, card.path());
+        QList<QPair<QString, qint64>> sent;
+        RunEvents::setSink([&](const RunEvents::Event &e) {
+            if (e.kind == RunEvents::Applied)
+                sent << qMakePair(e.parameter, e.value);
+        });
+        const auto sends = [&](const QVariantMap &params) {
+            sent.clear();
+            agent->setAllParams(model, 1, params);
+            return sent;
+        };
+        const QVariantMap base{{"freq", "1500000.000"}, {"gain", "10"}, {"gain2", "20"},
+            {"outfreq", "70000"}, {"band", klr ? "2" : "0"}, {"ref", "0"}, {"workmode", "0"},
+            {"gainmode", "0"}, {"upfreq", "1e+06"}, {"upgain", "0"}};
+        const QVariantMap other{{"freq", "1600000.000"}, {"gain", "12"}, {"gain2", "24"},
+            {"outfreq", model == QLatin1String("JQ5140") ? "140000" : "21400"},
+            {"band", klr ? "3" : "1"}, {"ref", "1"}, {"workmode", "1"}, {"gainmode", "1"},
+            {"upfreq", "2e+06"}, {"upgain", "5"}};
+        const auto before = sends(base);
+        QVERIFY(!before.isEmpty());
+        for (const QString &option : CmdAgent::channelOptions()) {
+            QVariantMap changed = base;
+            for (const QString &key : {option, option + QLatin1Char('2')}) // gain: and gain2
+                changed.insert(key, other.value(key, base.value(key)));
+            QVERIFY2((sends(changed) != before) == CmdAgent::optionsSent(model).contains(option),
+                qPrintable(option));
+        }
+        RunEvents::setSink(nullptr);
+        agent->openCard(model, QStringLiteral("/nonexistent/rfcard-closed"));
+    }
+
     // Every operation refuses to touch the line before Open, with its own line.
     void unopenedCardsSayWhichOperation()
     {
@@ -502,13 +533,15 @@ private slots:
         QVERIFY(log.contains(QStringLiteral("error: KLRCard SetIFAttenuation, card not opened")));
     }
 
-    // A card opened on a port that is not there: setters still say true,
-    // reads fail with their lines, and the two reads without a failure branch
-    // hand back what the failure code makes of them.
+    // A card opened on a port that is not there: every exchange fails at the
+    // write (-4), setters still say true, reads fail with their lines, and
+    // the two reads without a failure branch hand back what the failure code
+    // makes of them. A KLR620 set command passes the write's -4 on.
     void deadPort()
     {
         JQCardFour four;
         VNCard vn;
+        KLRLModule klr;
         four.Open(QStringLiteral("/nonexistent/rfcard-card-port"));
         vn.Open(QStringLiteral("/nonexistent/rfcard-card-port"));
         LogCapture log;
@@ -518,13 +551,18 @@ private slots:
         QVERIFY(four.SetFreq(0, 1500000));
         QVERIFY(!four.GetFreq(0, i));
         QCOMPARE(i, 7);
+        QVERIFY(log.contains(QStringLiteral("JQFLModule::lSetInterface Ret error: -4")));
         QVERIFY(log.contains(QStringLiteral("error: JQCardFour GetFreq Query failed, val =   -1")));
+        QCOMPARE(klr.lGetFreq(0), -1);
+        QCOMPARE(klr.lSetFreq(1000000, 0), -4);
+        QVERIFY(log.contains(QStringLiteral("KLRLModule::lSetInterface Ret error: -4")));
         QVERIFY(four.GetInputPower(0, i));
         QCOMPARE(i, 0);
         QVERIFY(!four.GetTemperature(0, d));
         QVERIFY(log.contains(
             QStringLiteral("error: JQCardFour GetTemperature Query failed, val =   -1")));
         QVERIFY(vn.SetFreq(0, 1500000));
+        QVERIFY(log.contains(QStringLiteral("VNLModule::lSetInterface Ret error: -4")));
         QVERIFY(vn.GetGain(0, u));
         QCOMPARE(u, 91u);
         QVERIFY(!vn.GetType(0, u));

@@ -152,13 +152,10 @@ private slots:
         QTest::newRow("first run, card") << "--part 2" << "system/变频卡型号" << "VN2810";
         QTest::newRow("first run, port") << "--part 2" << "system/端口号" << "COM1";
         QTest::newRow("first run, channel keys") << "--part 2" << "RFCardParser ch4/*" << "band freq gain gain2 gainmode outfreq ref upfreq upgain workmode";
-        QTest::newRow("first run, outfreq") << "--part 2" << "RFCardParser ch4/outfreq" << "70000";
         QTest::newRow("settings beside the executable") << "--part 2 --card jq5120" << "system/变频卡型号" << "JQ5120";
         QTest::newRow("read-back of no model") << "--card vn2810a --part 1 --com " + NoPort << "stdout" << "{\n}\n\n";
-        QTest::newRow("read-back of no model opens nothing") << "--card vn2810a --part 1 --com " + NoPort << "not on stderr" << "open uart";
         // VN2810 by default, read on channel 0: the positional --gch 2 is ignored.
         QTest::newRow("positional ends the options") << "--com " + NoPort + " --part 1 foo --gch 2" << "stderr" << R"(readAllParams cardname = "VN2810"  ch = 0)";
-        QTest::newRow("positional, port opened") << "--com " + NoPort + " --part 1 foo --gch 2" << "stderr" << "open uart \"" + NoPort + "\" failed";
     }
     // clang-format on
     void runs()

@@ -132,6 +132,37 @@ private slots:
         QVERIFY(shell.waitForFinished(-1)); // bounded by the test's own time-out
         QCOMPARE(QString::fromUtf8(shell.readAll()), expected);
     }
+
+    // rfcard-strict's statuses, and the order in which they win, are the same
+    // in its --help, its man page, the README and the Windows README.
+    void statusesAgree()
+    {
+        ToolRun tool;
+        tool.addBeside(QStringLiteral(RFCARD_STRICT_BIN));
+        const QString help = QString::fromUtf8(tool.runBeside("rfcard-strict", {"--help"}).out);
+        const QString man = linesOf(QStringLiteral("man/rfcard-strict.1")).join(' ');
+        const QString readme = linesOf(QStringLiteral("README.md")).join(' ');
+        QFile windows(QStringLiteral(RFCARD_SOURCE_DIR "/packaging/windows/README.txt"));
+        QVERIFY(windows.open(QIODevice::ReadOnly));
+        const auto numbers = [](const QString &text, const char *pattern) {
+            QStringList found;
+            auto it = QRegularExpression(QString::fromLatin1(pattern)).globalMatch(text);
+            while (it.hasNext())
+                found << it.next().captured(1);
+            return found;
+        };
+        const QStringList statuses = numbers(help, "\\n  (\\d)  ");
+        QCOMPARE(statuses.join(' '), QStringLiteral("0 1 2 3 4 5 7 8"));
+        QCOMPARE(numbers(man.section(".SH EXIT STATUS", 1).section(".SH", 0, 0), "\\.B (\\d) "),
+            statuses);
+        QCOMPARE(numbers(readme, "(?:Statuses: |, )(\\d) [a-z]"), statuses);
+        QCOMPARE(numbers(QString::fromUtf8(windows.readAll()), "\\n  (\\d)  "), statuses);
+        const QString order = numbers(help, "first of ([\\d, ]+\\d)").value(0);
+        QCOMPARE(numbers(man, "first in the order ([\\d, ]+\\d)").value(0), order);
+        QStringList ranked = order.split(QStringLiteral(", "));
+        ranked.sort();
+        QCOMPARE(ranked, statuses.mid(2));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestDocs)

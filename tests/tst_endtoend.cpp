@@ -4,13 +4,8 @@
 // another process, answers late, never or nonsense, and settings that are
 // locked, still let every run end, save and exit as usual. Crowds, kills and
 // damaged or special settings files are tried by tests/torture.sh and the
-// store's own tests. Then the simulator on its own: the requests it answers,
-// how its faults bend an answer, its links, its state and the USB adapter it
-// can play.
+// store's own tests. Then the simulator's links.
 
-#include "ptypeer.h"
-#include "sim/simcard.h"
-#include "sim/simfaults.h"
 #include "simprocess.h"
 #include "toolrun.h"
 
@@ -21,8 +16,6 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
-
-using CardReply::hex;
 
 namespace {
 
@@ -71,7 +64,6 @@ private slots:
         QTest::newRow("klr620 mode 0") << "--family klr" << "--card klr620 --ch 1 --freq 1500 --gain 12.9 --workmode 0 --band 3" << QStringList{"set freq ch1 = 1500000", "set workmode ch1 = 0", "set rfatt ch1 = 18", "set ifatt ch1 = 0", "set band ch1 = 3"} << "" << "" << "";
         QTest::newRow("klr620 mode 1") << "--family klr" << "--card klr620 --ch 3 --freq 6000 --gain 10 --workmode 1 --band 2" << QStringList{"set freq ch3 = 6000000", "set workmode ch3 = 1", "set rfatt ch3 = 30", "set ifatt ch3 = 5", "set band ch3 = 2"} << "" << "" << "";
         QTest::newRow("klr620 refused band still set run") << "--family klr" << "--card klr620 --band 1" << QStringList{"set freq ch0 = 1000000", "set workmode ch0 = 0", "set rfatt ch0 = 30", "set ifatt ch0 = 0"} << "" << "" << "band=1";
-        QTest::newRow("klr620 stops at freq") << "--family klr" << "--card klr620 --freq 6000.001" << QStringList{} << "" << "" << "";
         QTest::newRow("lower-case stored name sends nothing") << "--family vn" << "--card vn2810a" << QStringList{} << "" << "" << "";
         // Garbage has the right length but no reply code: every value reads 0.
         QTest::newRow("klr620 answering garbage") << "--family klr --fault garbage" << "--card klr620 --freq 1500 --gain 10 --band 3 ; --part 1" << QStringList{"set freq ch0 = 1500000", "set workmode ch0 = 0", "set rfatt ch0 = 20", "set ifatt ch0 = 0", "set band ch0 = 3", "get freq ch0 = 1500000", "get workmode ch0 = 0", "get ifatt ch0 = 0", "get rfatt ch0 = 20", "get band ch0 = 3", "get warning ch0 = 0"} << R"({"band": "0", "ch": "0", "freq": "0.000", "gain": "30", "warning": "0", "workmode": "0"})" << "" << "band=3";
@@ -184,52 +176,6 @@ private slots:
         QVERIFY(QFile::remove(link) && QFile::link(elsewhere, link));
         third.stop();
         QCOMPARE(QFileInfo(link).symLinkTarget(), elsewhere);
-    }
-
-    // A fault added to a VN2810 (a KLR620: "klr " before it), and what it
-    // makes of the reply to a set of the frequency: the parts written first
-    // and second. A fault that is refused, with its reason, bends nothing.
-    // clang-format off
-    void faults_data()
-    {
-        QTest::addColumn<QString>("fault");
-        QTest::addColumn<bool>("taken");
-        QTest::addColumn<QByteArray>("first");
-        QTest::addColumn<QByteArray>("second");
-        const QByteArray reply = hex("fe 00 02 0f 42 40 00 01 0e fa");
-        const QByteArray none;
-        QTest::newRow("no-reply") << "no-reply" << true << none << none;
-        QTest::newRow("short") << "short:2" << true << reply.left(9) << none;
-        QTest::newRow("long") << "long:0x02" << true << reply + hex("00") << none;
-        QTest::newRow("wrong-code") << "wrong-code" << true << hex("fe 00 03 0f 42 40 00 01 0f fa") << none;
-        QTest::newRow("status51") << "status51" << true << hex("fe 51 02 0f 42 40 00 01 5f fa") << none;
-        QTest::newRow("split") << "split" << true << reply.left(5) << reply.mid(5);
-        QTest::newRow("unknown kind") << "noreply" << false << reply << none;
-        QTest::newRow("code past a byte") << "short:300" << false << reply << none;
-        QTest::newRow("nothing") << "" << false << reply << none;
-        QTest::newRow("a code of another family") << "short:7" << false << reply << none;
-        QTest::newRow("klr has no status byte, coded") << "klr status53:0xa7" << false << reply << none;
-    }
-    // clang-format on
-    void faults()
-    {
-        QFETCH(QString, fault);
-        QFETCH(bool, taken);
-        QFETCH(QByteArray, first);
-        QFETCH(QByteArray, second);
-        const bool klr = fault.startsWith(QLatin1String("klr "));
-        const SimCard card(klr ? SimCard::Family::KLR : SimCard::Family::VN);
-        SimFaults faults;
-        QString error;
-        QCOMPARE(faults.add(fault.mid(klr ? 4 : 0), SimCard::familyName(card.family()),
-                     card.codes(), &error),
-            taken);
-        QCOMPARE(error.isEmpty(), taken);
-        QCOMPARE(faults.isEmpty(), !taken);
-        const SimFaults::Plan plan
-            = faults.apply(2, hex("fe 00 02 0f 42 40 00 01 0e fa"), true, 10);
-        QCOMPARE(plan.first.toHex(' '), first.toHex(' '));
-        QCOMPARE(plan.second.toHex(' '), second.toHex(' '));
     }
 };
 

@@ -12,6 +12,8 @@
 #include <QtTest>
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -176,6 +178,7 @@ private slots:
         QTest::newRow("huge") << QByteArray(int(Core::MaxFileSize) + 1, ' ') << "larger than";
         // Another operator's names reach the terminal only as printable text.
         QTest::newRow("name with control characters") << QByteArray("{\"x\\n{\\u001b]0;t\\u0007\": 5}") << "module \"x\\n{\\u001b]0;t\\u0007\" is not an object";
+        QTest::newRow("name of any plane") << QByteArray("{\"new\xf0\x9f\x98\x80\xc3\xa9\\u202e\": 5}") << "module \"new\xf0\x9f\x98\x80\xc3\xa9\\u202e\" is not an object";
     }
     // clang-format on
     void damagedFileIsReportedAndKept()
@@ -273,7 +276,7 @@ private slots:
         QTest::newRow("settings link to a device") << "rfcard.json" << "link" << "a device";
         QTest::newRow("lock FIFO") << "rfcard.json.lock" << "fifo" << "not a regular file";
         QTest::newRow("lock folder") << "rfcard.json.lock" << "dir" << "not a regular file";
-        QTest::newRow("lock link") << "rfcard.json.lock" << "link" << "it is a link";
+        QTest::newRow("lock link") << "rfcard.json.lock" << "link" << "is a link, not a regular file (owned by root (user 0); root may remove it)";
     }
     // clang-format on
 
@@ -503,6 +506,8 @@ private slots:
         });
         while (!someoneWaitsFor(old))
             QThread::msleep(1);
+        // A signal while it waits interrupts the wait; it waits on.
+        ::pthread_kill(run.native_handle(), SIGALRM);
 
         QCOMPARE(::unlink(lockName.constData()), 0);
         const int taken = ::open(lockName.constData(), O_RDWR | O_CREAT | O_EXCL, 0644);

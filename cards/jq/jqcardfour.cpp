@@ -8,9 +8,16 @@
 
 namespace {
 const char Card[] = "JQCardFour";
-constexpr int MinFreqKHz = 950000;
-constexpr int MaxFreqKHz = 2150000;
-constexpr int MaxGain = 100; // half dB steps
+
+CardLimits::Range card(const char *parameter)
+{
+    return CardLimits::of(CardLimits::Jq5140, parameter);
+}
+
+CardLimits::Range protocol(const char *parameter)
+{
+    return CardLimits::of(CardLimits::JqProtocol, parameter);
+}
 } // namespace
 
 JQCardFour::JQCardFour() = default;
@@ -40,8 +47,9 @@ bool JQCardFour::SetFreq(int channel, int freqKHz)
     if (!opened("SetFreq"))
         return false;
     const RunEvents::Scope scope("freq", channel);
-    if (freqKHz < MinFreqKHz || freqKHz > MaxFreqKHz) {
-        CardLog::overflow(Card, "SetFreq", "freq_KHz", freqKHz, freqKHz, MinFreqKHz, MaxFreqKHz);
+    const CardLimits::Range range = card("freq");
+    if (!range.contains(freqKHz)) {
+        CardLog::overflow(Card, "SetFreq", "freq_KHz", freqKHz, freqKHz, range);
         return false;
     }
     return CardLog::took(jqFourModule->lSetFreq(freqKHz, channel), freqKHz);
@@ -52,16 +60,18 @@ bool JQCardFour::SetGain(int channel, int gain, int mode)
     if (!opened("SetGain"))
         return false;
     const RunEvents::Scope scope("gain", channel);
-    if (unsigned(gain) > unsigned(MaxGain)) {
-        RunEvents::refused(QString(), gain, 0, MaxGain); // without a line
+    const CardLimits::Range range = card("gain");
+    if (!range.contains(gain)) {
+        RunEvents::refused(QString(), gain, range.low, range.high); // without a line
         return false;
     }
     if (mode == 0) {
         // Gain through the RF attenuator alone: 0..60 half-dB steps.
         const int rfAtt = 60 - gain;
         if (rfAtt < 0) {
+            const CardLimits::Range rf = card("rfgain");
             qCritical() << "rfAtt overflow";
-            RunEvents::refused(QStringLiteral("rfAtt overflow"), gain, 0, 60);
+            RunEvents::refused(QStringLiteral("rfAtt overflow"), gain, rf.low, rf.high);
             return true;
         }
         const RunEvents::Scope att("rfatt", channel);
@@ -99,44 +109,46 @@ bool JQCardFour::GetFreq(int channel, int &freqKHz)
 {
     const RunEvents::Scope scope("freq", channel);
     return opened("GetFreq")
-        && CardLog::take(Card, "GetFreq", jqFourModule->lGetFreq(channel), freqKHz);
+        && CardLog::take(Card, "GetFreq", jqFourModule->lGetFreq(channel), freqKHz, card("freq"));
 }
 
 bool JQCardFour::GetWorkMode(int channel, int &mode)
 {
     const RunEvents::Scope scope("workmode", channel);
     return opened("GetWorkMode")
-        && CardLog::take(Card, "GetWorkMode", jqFourModule->lGetWorkMode(channel), mode);
+        && CardLog::take(
+            Card, "GetWorkMode", jqFourModule->lGetWorkMode(channel), mode, protocol("workmode"));
 }
 
 bool JQCardFour::GetRFAttenuation(int channel, int &att)
 {
     const RunEvents::Scope scope("rfatt", channel);
     return opened("GetRFAttenuation")
-        && CardLog::take(Card, "GetRFAttenuation", jqFourModule->lGetRFAtten(channel), att);
+        && CardLog::take(
+            Card, "GetRFAttenuation", jqFourModule->lGetRFAtten(channel), att, protocol("rfatt"));
 }
 
 bool JQCardFour::GetIFAttenuation(int channel, int &att)
 {
     const RunEvents::Scope scope("ifatt", channel);
     return opened("GetIFAttenuation")
-        && CardLog::take(
-            Card, "GetIFAttenuation", jqFourModule->lGetIFAdjustAttenuation(channel), att);
+        && CardLog::take(Card, "GetIFAttenuation", jqFourModule->lGetIFAdjustAttenuation(channel),
+            att, protocol("ifadjust"));
 }
 
 bool JQCardFour::GetRefType(int /*channel*/, int &type)
 {
     const RunEvents::Scope scope("ref", 0);
     return opened("GetRefType")
-        && CardLog::take(Card, "GetRefType", jqFourModule->lGetClkSelect(), type);
+        && CardLog::take(Card, "GetRefType", jqFourModule->lGetClkSelect(), type, protocol("ref"));
 }
 
 bool JQCardFour::GetIFOutputSelect(int channel, int &select)
 {
     const RunEvents::Scope scope("outfreq", channel);
     return opened("GetIFOutputSelect")
-        && CardLog::take(
-            Card, "GetIFOutputSelect", jqFourModule->lGetIFOutputSelect(channel), select);
+        && CardLog::take(Card, "GetIFOutputSelect", jqFourModule->lGetIFOutputSelect(channel),
+            select, protocol("outfreq"));
 }
 
 bool JQCardFour::GetInputPower(int channel, int &power)

@@ -8,10 +8,16 @@
 
 namespace {
 const char Card[] = "JQCardTwo";
-constexpr int MinFreqKHz = 950000;
-constexpr int MaxFreqKHz = 2150000;
-constexpr int MaxGain = 100; // half dB steps
-constexpr int MaxSplitGain = 80; // what the two attenuators can take
+
+CardLimits::Range card(const char *parameter)
+{
+    return CardLimits::of(CardLimits::Jq5120, parameter);
+}
+
+CardLimits::Range protocol(const char *parameter)
+{
+    return CardLimits::of(CardLimits::JqProtocol, parameter);
+}
 } // namespace
 
 JQCardTwo::JQCardTwo() = default;
@@ -46,8 +52,9 @@ bool JQCardTwo::SetFreq(int channel, int freqKHz)
     if (!opened("SetFreq"))
         return false;
     const RunEvents::Scope scope("freq", channel);
-    if (freqKHz < MinFreqKHz || freqKHz > MaxFreqKHz) {
-        CardLog::overflow(Card, "SetFreq", "freq_KHz", freqKHz, freqKHz, MinFreqKHz, MaxFreqKHz);
+    const CardLimits::Range range = card("freq");
+    if (!range.contains(freqKHz)) {
+        CardLog::overflow(Card, "SetFreq", "freq_KHz", freqKHz, freqKHz, range);
         return false;
     }
     return CardLog::took(jqTwoModule->lSetFreq(freqKHz, channel), freqKHz);
@@ -58,15 +65,16 @@ bool JQCardTwo::SetGain(int channel, int gain, int /*mode*/)
     if (!opened("SetGain"))
         return false;
     const RunEvents::Scope scope("gain", channel);
-    if (unsigned(gain) > unsigned(MaxGain)) {
-        RunEvents::refused(QString(), gain, 0, MaxGain); // without a line
+    const CardLimits::Range range = card("gain");
+    if (!range.contains(gain)) {
+        RunEvents::refused(QString(), gain, range.low, range.high); // without a line
         return false;
     }
     int ifAtt = 0;
     int rfAtt = 0;
     splitGain(gain, ifAtt, rfAtt);
     if (ifAtt < 0) {
-        CardLog::overflow(Card, "SetGain", "ifAtt", ifAtt, gain, 0, MaxSplitGain);
+        CardLog::overflow(Card, "SetGain", "ifAtt", ifAtt, gain, card("splitgain"));
         return false;
     }
     // The gain is what the two attenuators give together (a failure of the
@@ -101,7 +109,7 @@ bool JQCardTwo::GetFreq(int channel, int &freqKHz)
 {
     const RunEvents::Scope scope("freq", channel);
     return opened("GetFreq")
-        && CardLog::take(Card, "GetFreq", jqTwoModule->lGetFreq(channel), freqKHz);
+        && CardLog::take(Card, "GetFreq", jqTwoModule->lGetFreq(channel), freqKHz, card("freq"));
 }
 
 bool JQCardTwo::GetGain(int channel, int &gain)
@@ -115,6 +123,8 @@ bool JQCardTwo::GetGain(int channel, int &gain)
         || !CardLog::take(Card, "GetIFAttenuation", jqTwoModule->lGetIFAtten(channel), ifAtt))
         return false;
     gain = int((60.0 - ifAtt) + (60.0 - rfAtt));
+    // Two attenuators of 0 to 60 can make gains the card is never set to.
+    CardLog::plausible(gain, card("splitgain"));
     return true;
 }
 
@@ -122,12 +132,13 @@ bool JQCardTwo::GetRefType(int /*channel*/, int &type)
 {
     const RunEvents::Scope scope("ref", 0);
     return opened("GetRefType")
-        && CardLog::take(Card, "GetRefType", jqTwoModule->lGetClkSelect(), type);
+        && CardLog::take(Card, "GetRefType", jqTwoModule->lGetClkSelect(), type, protocol("ref"));
 }
 
 bool JQCardTwo::GetIFOutputSelect(int channel, int &select)
 {
     const RunEvents::Scope scope("band", channel);
     return opened("GetIFOutputSelect")
-        && CardLog::take(Card, "GetIFOutputSelect", jqTwoModule->lGetIFOutBand(channel), select);
+        && CardLog::take(Card, "GetIFOutputSelect", jqTwoModule->lGetIFOutBand(channel), select,
+            protocol("band"));
 }

@@ -1,13 +1,13 @@
 #include "cards/jq/jqflmodule.h"
 
+#include "cards/cardlimits.h"
+#include "cards/cardlog.h"
 #include "cards/feexchange.h"
 #include "cards/jq/jqframe.h"
 #include "cards/moduleresult.h"
 #include "serial/runevents.h"
 
 #include <QDebug>
-
-#include <cstdio>
 
 namespace {
 
@@ -46,15 +46,18 @@ int JQFLModule::query(quint8 code, int channel)
 }
 
 // The 0/1 switches and the attenuators refuse a value above their maximum
-// with a line on standard output, before anything is sent.
-int JQFLModule::setBounded(const char *operation, quint8 code, int value, int maximum, int channel)
+// with a line on standard output, before anything is sent. The attenuators
+// are never given a negative value by the drivers; the switches refuse one.
+int JQFLModule::setBounded(
+    const char *operation, quint8 code, int value, const char *parameter, int channel)
 {
-    const bool refused = maximum == 1 ? quint32(value) > 1u : value > maximum;
+    const CardLimits::Range range = CardLimits::of(CardLimits::JqProtocol, parameter);
+    const bool refused = range.high == 1 ? quint32(value) > 1u : value > range.high;
     if (refused) {
         const QString line
             = QStringLiteral("error: %1 param val overflow").arg(QLatin1String(operation));
-        std::printf("%s\n", line.toLatin1().constData());
-        RunEvents::refused(line, value, 0, maximum);
+        CardLog::print(line);
+        RunEvents::refused(line, value, range.low, range.high);
         return ModuleResult::OutOfRange;
     }
     return setValue(code, value, channel);
@@ -62,10 +65,11 @@ int JQFLModule::setBounded(const char *operation, quint8 code, int value, int ma
 
 int JQFLModule::lSetFreq(int value, int channel)
 {
-    if (value < 95000 || value > 2150000) {
+    const CardLimits::Range range = CardLimits::of(CardLimits::JqProtocol, "freq");
+    if (!range.contains(value)) {
         qDebug() << "error: lSetFreq param val overflow";
         RunEvents::refused(
-            QStringLiteral("error: lSetFreq param val overflow"), value, 95000, 2150000);
+            QStringLiteral("error: lSetFreq param val overflow"), value, range.low, range.high);
         return ModuleResult::OutOfRange;
     }
     return setValue(JQFrame::Freq, value, channel);
@@ -73,8 +77,9 @@ int JQFLModule::lSetFreq(int value, int channel)
 
 int JQFLModule::lSetWorkMode(int value, int channel)
 {
-    if (value != 0 && value != 1) {
-        RunEvents::refused(QString(), value, 0, 1); // without a line
+    const CardLimits::Range range = CardLimits::of(CardLimits::JqProtocol, "workmode");
+    if (!range.contains(value)) {
+        RunEvents::refused(QString(), value, range.low, range.high); // without a line
         return ModuleResult::OutOfRange;
     }
     return setValue(JQFrame::WorkMode, value, channel);
@@ -82,34 +87,35 @@ int JQFLModule::lSetWorkMode(int value, int channel)
 
 int JQFLModule::lSetRFAtten(int value, int channel)
 {
-    return setBounded("JQFLModule::lSetRFAtten", JQFrame::RFAtten, value, 60, channel);
+    return setBounded("JQFLModule::lSetRFAtten", JQFrame::RFAtten, value, "rfatt", channel);
 }
 
 int JQFLModule::lSetIFAtten(int value, int channel)
 {
-    return setBounded("JQFLModule::lSetIFAtten", JQFrame::IFAtten, value, 60, channel);
+    return setBounded("JQFLModule::lSetIFAtten", JQFrame::IFAtten, value, "ifatt", channel);
 }
 
 int JQFLModule::lSetIFAdjustAttenuation(int value, int channel)
 {
     return setBounded(
-        "JQFLModule::lSetIFAdjustAttenuation", JQFrame::IFAdjustAtten, value, 50, channel);
+        "JQFLModule::lSetIFAdjustAttenuation", JQFrame::IFAdjustAtten, value, "ifadjust", channel);
 }
 
 int JQFLModule::lSetClkSelect(int value, int /*channel*/)
 {
     // The reference clock belongs to the whole card: channel byte 0.
-    return setBounded("JQFLModule::lSetClkSelect", JQFrame::ClkSelect, value, 1, 0);
+    return setBounded("JQFLModule::lSetClkSelect", JQFrame::ClkSelect, value, "ref", 0);
 }
 
 int JQFLModule::lSetIFOutputSelect(int value, int channel)
 {
-    return setBounded("JQFLModule::lSetIFOutputSelect", JQFrame::IFOutputSelect, value, 1, channel);
+    return setBounded(
+        "JQFLModule::lSetIFOutputSelect", JQFrame::IFOutputSelect, value, "outfreq", channel);
 }
 
 int JQFLModule::lSetIFOutBand(int value, int channel)
 {
-    return setBounded("JQFLModule::lSetIFOutBand", JQFrame::IFOutBand, value, 1, channel);
+    return setBounded("JQFLModule::lSetIFOutBand", JQFrame::IFOutBand, value, "band", channel);
 }
 
 int JQFLModule::lGetFreq(int channel)

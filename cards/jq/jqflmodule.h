@@ -41,7 +41,8 @@ public:
 private:
     int setValue(quint8 code, int value, int channel);
     int query(quint8 code, int channel);
-    int setBounded(const char *operation, quint8 code, int value, int maximum, int channel);
+    int setBounded(
+        const char *operation, quint8 code, int value, const char *parameter, int channel);
 
     UartAgent m_Uart;
     quint8 m_RecvBuf[UartAgent::RecvBufSize] = {};

@@ -8,13 +8,19 @@
 
 namespace {
 const char Card[] = "KLRCard";
-constexpr int MinFreqKHz = 20000;
-constexpr int MaxFreqKHz = 6000000;
-constexpr unsigned MaxRFAtt = 30;
-constexpr unsigned MaxIFAtt = 20;
 // The attenuation a work mode's gain 0 stands for: 30 dB in mode 0, 45 dB
 // in mode 1, where the IF attenuator takes what the RF one cannot.
 constexpr int ModeSpan[] = {30, 45};
+
+CardLimits::Range card(const char *parameter)
+{
+    return CardLimits::of(CardLimits::Klr620, parameter);
+}
+
+CardLimits::Range protocol(const char *parameter)
+{
+    return CardLimits::of(CardLimits::KlrProtocol, parameter);
+}
 } // namespace
 
 KLRCard::KLRCard() = default;
@@ -36,8 +42,10 @@ bool KLRCard::SetFreq(unsigned channel, int freqKHz)
     if (!opened("SetFreq"))
         return false;
     const RunEvents::Scope scope("freq", int(channel));
-    if (freqKHz < MinFreqKHz || freqKHz > MaxFreqKHz) {
-        CardLog::overflow(Card, "SetFreq", "freq_KHz", freqKHz, freqKHz, MinFreqKHz, MaxFreqKHz);
+    // The card's range is its protocol's.
+    const CardLimits::Range range = protocol("freq");
+    if (!range.contains(freqKHz)) {
+        CardLog::overflow(Card, "SetFreq", "freq_KHz", freqKHz, freqKHz, range);
         return false;
     }
     return CardLog::took(klrModule->lSetFreq(freqKHz, int(channel)), freqKHz);
@@ -60,9 +68,10 @@ bool KLRCard::SetGain(unsigned channel, int gain, int mode)
     // is used first and the IF attenuator only for what RF cannot take. The
     // setters report their own refusals; the gain as a whole is not refused,
     // but a program that judges the run learns the mode's range of gains.
+    const unsigned maxRF = unsigned(card("rfatt").high);
     if (mode == 0 || mode == 1) {
         const RunEvents::Scope scope("gain", int(channel));
-        const int low = ModeSpan[mode] - int(MaxRFAtt) - (mode == 1 ? int(MaxIFAtt) : 0);
+        const int low = ModeSpan[mode] - int(maxRF) - (mode == 1 ? int(card("ifatt").high) : 0);
         if (gain < low || gain > ModeSpan[mode])
             RunEvents::refused(QString(), gain, low, ModeSpan[mode]);
     }
@@ -74,7 +83,7 @@ bool KLRCard::SetGain(unsigned channel, int gain, int mode)
             SetRFAttenuation(channel, 45u - unsigned(gain));
             SetIFAttenuation(channel, 0);
         } else {
-            SetRFAttenuation(channel, MaxRFAtt);
+            SetRFAttenuation(channel, maxRF);
             SetIFAttenuation(channel, 15u - unsigned(gain));
         }
     }
@@ -86,8 +95,9 @@ bool KLRCard::SetRFAttenuation(unsigned channel, unsigned att)
     if (!opened("SetRFAttenuation"))
         return false;
     const RunEvents::Scope scope("rfatt", int(channel));
-    if (att > MaxRFAtt) {
-        CardLog::overflow(Card, "SetRFAttenuation", "rfAtt", int(att), int(att), 0, MaxRFAtt);
+    const CardLimits::Range range = card("rfatt");
+    if (att > unsigned(range.high)) {
+        CardLog::overflow(Card, "SetRFAttenuation", "rfAtt", int(att), int(att), range);
         return false;
     }
     CardLog::took(klrModule->lSetRFAtten(int(att), int(channel)), att);
@@ -99,8 +109,9 @@ bool KLRCard::SetIFAttenuation(unsigned channel, unsigned att)
     if (!opened("SetIFAttenuation"))
         return false;
     const RunEvents::Scope scope("ifatt", int(channel));
-    if (att > MaxIFAtt) {
-        CardLog::overflow(Card, "SetIFAttenuation", "ifAtt", int(att), int(att), 0, MaxIFAtt);
+    const CardLimits::Range range = card("ifatt");
+    if (att > unsigned(range.high)) {
+        CardLog::overflow(Card, "SetIFAttenuation", "ifAtt", int(att), int(att), range);
         return false;
     }
     CardLog::took(klrModule->lSetIFAtten(int(att), int(channel)), att);
@@ -124,7 +135,8 @@ bool KLRCard::GetFreq(unsigned channel, unsigned &freqKHz)
     if (!opened("GetFreq"))
         return false;
     qDebug() << "GetFreq 2222222222222222";
-    if (!CardLog::take(Card, "GetFreq", klrModule->lGetFreq(int(channel)), freqKHz))
+    if (!CardLog::take(
+            Card, "GetFreq", klrModule->lGetFreq(int(channel)), freqKHz, protocol("freq")))
         return false;
     qDebug() << "GetFreq val = " << freqKHz;
     return true;
@@ -137,33 +149,37 @@ bool KLRCard::GetWorkMode(unsigned channel, unsigned &mode)
     const RunEvents::Scope scope("workmode", int(channel));
     const int r = klrModule->lGetWorkMode(int(channel));
     qDebug() << "GetWorkMode val = " << r;
-    return CardLog::take(Card, "GetWorkMode", r, mode);
+    return CardLog::take(Card, "GetWorkMode", r, mode, protocol("workmode"));
 }
 
 bool KLRCard::GetRFAttenuation(unsigned channel, unsigned &att)
 {
     const RunEvents::Scope scope("rfatt", int(channel));
     return opened("GetRFAttenuation")
-        && CardLog::take(Card, "GetRFAttenuation", klrModule->lGetRFAtten(int(channel)), att);
+        && CardLog::take(
+            Card, "GetRFAttenuation", klrModule->lGetRFAtten(int(channel)), att, card("rfatt"));
 }
 
 bool KLRCard::GetIFAttenuation(unsigned channel, unsigned &att)
 {
     const RunEvents::Scope scope("ifatt", int(channel));
     return opened("GetIFAttenuation")
-        && CardLog::take(Card, "GetIFAttenuation", klrModule->lGetIFAtten(int(channel)), att);
+        && CardLog::take(
+            Card, "GetIFAttenuation", klrModule->lGetIFAtten(int(channel)), att, card("ifatt"));
 }
 
 bool KLRCard::GetBandwidth(unsigned channel, unsigned &band)
 {
     const RunEvents::Scope scope("band", int(channel));
     return opened("GetBandwidth")
-        && CardLog::take(Card, "GetBandwidth", klrModule->lGetBandwidth(int(channel)), band);
+        && CardLog::take(
+            Card, "GetBandwidth", klrModule->lGetBandwidth(int(channel)), band, protocol("band"));
 }
 
 bool KLRCard::GetWarning(unsigned channel, unsigned &warning)
 {
     const RunEvents::Scope scope("warning", int(channel));
     return opened("GetWarning")
-        && CardLog::take(Card, "GetWarning", klrModule->lGetWarning(int(channel)), warning);
+        && CardLog::take(
+            Card, "GetWarning", klrModule->lGetWarning(int(channel)), warning, card("warning"));
 }

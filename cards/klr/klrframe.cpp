@@ -50,3 +50,23 @@ bool KLRFrame::knows(const quint8 *reply)
         return false;
     }
 }
+
+quint8 KLRFrame::replyTo(quint8 queryCode)
+{
+    switch (queryCode) {
+    case GetFreq:
+        return ReplyFreq;
+    case GetWorkMode:
+        return ReplyWorkMode;
+    case GetRFAtten:
+        return ReplyRFAtten;
+    case GetIFAtten:
+        return ReplyIFAtten;
+    case GetWarning:
+        return ReplyWarning;
+    case GetBandwidth:
+        return ReplyBandwidth;
+    default:
+        return 0;
+    }
+}

@@ -40,6 +40,8 @@ public:
     // The value of an 8-byte reply; 0 for a reply code the host does not know.
     static int decode(const quint8 *reply);
     static bool knows(const quint8 *reply);
+    // The code of the reply that answers a query code (0 for another code).
+    static quint8 replyTo(quint8 queryCode);
 };
 
 #endif // KLRFRAME_H

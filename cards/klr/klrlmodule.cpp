@@ -1,5 +1,6 @@
 #include "cards/klr/klrlmodule.h"
 
+#include "cards/cardlimits.h"
 #include "cards/klr/klrframe.h"
 #include "cards/moduleresult.h"
 #include "serial/runevents.h"
@@ -56,19 +57,23 @@ int KLRLModule::lSetInterface(quint8 command, quint8 code, int value, int channe
     }
     qDebug("%s %02X %02X %02X %02X\n", "KLRLModule::lQueryGetParameterValue", m_RecvBuf[3],
         m_RecvBuf[4], m_RecvBuf[5], m_RecvBuf[6]);
-    // A reply code the host does not know reads as 0, without a line; only
-    // a program that judges the run hears of it.
+    // A reply is decoded by its own code: one the host does not know reads
+    // as 0, and the reply of another query as that parameter's value, both
+    // without a line; only a program that judges the run hears of them.
     if (!KLRFrame::knows(m_RecvBuf))
         RunEvents::report({RunEvents::UnknownReply, QString(), m_RecvBuf[1]});
+    else if (m_RecvBuf[1] != KLRFrame::replyTo(code))
+        RunEvents::report({RunEvents::WrongCode, QString(), m_RecvBuf[1]});
     return KLRFrame::decode(m_RecvBuf);
 }
 
 int KLRLModule::lSetFreq(int freq, int channel)
 {
-    if (quint32(freq) - 20000u > 5980000u) {
+    const CardLimits::Range range = CardLimits::of(CardLimits::KlrProtocol, "freq");
+    if (!range.contains(freq)) {
         qDebug() << "error: lSetFreq param val overflow";
         RunEvents::refused(
-            QStringLiteral("error: lSetFreq param val overflow"), freq, 20000, 6000000);
+            QStringLiteral("error: lSetFreq param val overflow"), freq, range.low, range.high);
         return ModuleResult::OutOfRange;
     }
     return lSetInterface(SetCommand, KLRFrame::SetFreq, freq, channel);
@@ -76,12 +81,13 @@ int KLRLModule::lSetFreq(int freq, int channel)
 
 int KLRLModule::lSetWorkMode(int mode, int channel)
 {
-    if (quint32(mode) > 1u) {
+    const CardLimits::Range range = CardLimits::of(CardLimits::KlrProtocol, "workmode");
+    if (!range.contains(mode)) {
         qDebug() << "error:"
                  << "KLRLModule::lSetWorkMode"
                  << "param val overflow";
-        RunEvents::refused(
-            QStringLiteral("error: KLRLModule::lSetWorkMode param val overflow"), mode, 0, 1);
+        RunEvents::refused(QStringLiteral("error: KLRLModule::lSetWorkMode param val overflow"),
+            mode, range.low, range.high);
         return ModuleResult::OutOfRange;
     }
     return lSetInterface(SetCommand, KLRFrame::SetWorkMode, mode, channel);
@@ -99,12 +105,13 @@ int KLRLModule::lSetIFAtten(int att, int channel)
 
 int KLRLModule::lSetIFBand(int band, int channel)
 {
-    if (band < 2 || band > 3) {
+    const CardLimits::Range range = CardLimits::of(CardLimits::KlrProtocol, "band");
+    if (!range.contains(band)) {
         qDebug() << "error:"
                  << "KLRLModule::lSetIFBand"
                  << "param val overflow";
-        RunEvents::refused(
-            QStringLiteral("error: KLRLModule::lSetIFBand param val overflow"), band, 2, 3);
+        RunEvents::refused(QStringLiteral("error: KLRLModule::lSetIFBand param val overflow"), band,
+            range.low, range.high);
         return ModuleResult::OutOfRange;
     }
     return lSetInterface(SetCommand, KLRFrame::SetIFBand, band, channel);

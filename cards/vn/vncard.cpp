@@ -9,9 +9,11 @@
 namespace {
 const char Card[] = "VNCard";
 constexpr int GainCodeZero = 90; // the gain code for a gain of 0
-constexpr int MinFreqKHz = 20000;
-constexpr int MaxFreqKHz = 3000000;
-constexpr unsigned MaxGain = 80; // half steps: 40 dB
+
+CardLimits::Range card(const char *parameter)
+{
+    return CardLimits::of(CardLimits::Vn2810, parameter);
+}
 } // namespace
 
 VNCard::VNCard() = default;
@@ -33,8 +35,9 @@ bool VNCard::SetFreq(unsigned channel, int freqKHz)
     if (!opened("SetFreq"))
         return false;
     const RunEvents::Scope scope("freq", int(channel));
-    if (freqKHz < MinFreqKHz || freqKHz > MaxFreqKHz) {
-        CardLog::overflow(Card, "SetFreq", "freq_KHz", freqKHz, freqKHz, MinFreqKHz, MaxFreqKHz);
+    const CardLimits::Range range = card("freq");
+    if (!range.contains(freqKHz)) {
+        CardLog::overflow(Card, "SetFreq", "freq_KHz", freqKHz, freqKHz, range);
         return false;
     }
     return CardLog::took(vnModule->lSetFreq(freqKHz, int(channel)), freqKHz);
@@ -45,8 +48,9 @@ bool VNCard::SetGain(unsigned channel, unsigned gain)
     if (!opened("SetGain"))
         return false;
     const RunEvents::Scope scope("gain", int(channel));
-    if (gain > MaxGain) {
-        CardLog::overflow(Card, "SetGain", "gain", gain, gain, 0, MaxGain);
+    const CardLimits::Range range = card("gain");
+    if (!range.contains(gain)) {
+        CardLog::overflow(Card, "SetGain", "gain", gain, gain, range);
         return false;
     }
     return CardLog::took(vnModule->lSetGain(GainCodeZero - int(gain), int(channel)), gain);
@@ -57,9 +61,10 @@ bool VNCard::SetIFOutputSelect(unsigned channel, unsigned select)
     if (!opened("SetIFOutputSelect"))
         return false;
     const RunEvents::Scope scope("outfreq", int(channel));
-    if (select > 1u) {
+    const CardLimits::Range range = CardLimits::of(CardLimits::VnProtocol, "outfreq");
+    if (!range.contains(select)) {
         qCritical() << "outFreq overflow";
-        RunEvents::refused(QStringLiteral("outFreq overflow"), select, 0, 1);
+        RunEvents::refused(QStringLiteral("outFreq overflow"), select, range.low, range.high);
         return false;
     }
     qDebug() << "1111111111 SetIFOutputSelect outfreq =" << select;
@@ -70,7 +75,7 @@ bool VNCard::GetFreq(unsigned channel, unsigned &freqKHz)
 {
     const RunEvents::Scope scope("freq", int(channel));
     return opened("GetFreq")
-        && CardLog::take(Card, "GetFreq", vnModule->lGetFreq(int(channel)), freqKHz);
+        && CardLog::take(Card, "GetFreq", vnModule->lGetFreq(int(channel)), freqKHz, card("freq"));
 }
 
 bool VNCard::GetGain(unsigned channel, unsigned &gain)
@@ -79,7 +84,10 @@ bool VNCard::GetGain(unsigned channel, unsigned &gain)
         return false;
     const RunEvents::Scope scope("gain", int(channel));
     // No failure branch: a failed query (-1..-3) reads as 91..93.
-    gain = unsigned(GainCodeZero - vnModule->lGetGain(int(channel)));
+    const int r = vnModule->lGetGain(int(channel));
+    gain = unsigned(GainCodeZero - r);
+    if (r >= 0)
+        CardLog::plausible(GainCodeZero - r, card("gain"));
     return true;
 }
 
@@ -87,8 +95,8 @@ bool VNCard::GetIFOutputSelect(unsigned channel, unsigned &select)
 {
     const RunEvents::Scope scope("outfreq", int(channel));
     return opened("GetIFOutputSelect")
-        && CardLog::take(
-            Card, "GetIFOutputSelect", vnModule->lGetIFOutputSelect(int(channel)), select);
+        && CardLog::take(Card, "GetIFOutputSelect", vnModule->lGetIFOutputSelect(int(channel)),
+            select, CardLimits::of(CardLimits::VnProtocol, "outfreq"));
 }
 
 bool VNCard::GetTemperature(unsigned channel, double &temperature)

@@ -1,13 +1,13 @@
 #include "cards/vn/vnlmodule.h"
 
+#include "cards/cardlimits.h"
+#include "cards/cardlog.h"
 #include "cards/feexchange.h"
 #include "cards/moduleresult.h"
 #include "cards/vn/vnframe.h"
 #include "serial/runevents.h"
 
 #include <QDebug>
-
-#include <cstdio>
 
 namespace {
 
@@ -47,11 +47,11 @@ int VNLModule::query(quint8 code, int channel)
 
 int VNLModule::lSetFreq(int freq, int channel)
 {
-    // One unsigned comparison covers both ends, negative values included.
-    if (quint32(freq) - 20000u > 3580000u) {
-        std::printf("error: lSetFreq param val overflow\n");
-        RunEvents::refused(
-            QStringLiteral("error: lSetFreq param val overflow"), freq, 20000, 3600000);
+    const CardLimits::Range range = CardLimits::of(CardLimits::VnProtocol, "freq");
+    if (!range.contains(freq)) {
+        const QString line = QStringLiteral("error: lSetFreq param val overflow");
+        CardLog::print(line);
+        RunEvents::refused(line, freq, range.low, range.high);
         return ModuleResult::OutOfRange;
     }
     return setValue(VNFrame::Freq, freq, channel);
@@ -65,11 +65,12 @@ int VNLModule::lSetGain(int code, int channel)
 
 int VNLModule::lSetIFOutputSelect(int select, int channel)
 {
-    if (quint32(select) > 1u) {
-        std::printf("error: %s param val overflow\n", "VNLModule::lSetIFOutputSelect");
-        RunEvents::refused(
-            QStringLiteral("error: VNLModule::lSetIFOutputSelect param val overflow"), select, 0,
-            1);
+    const CardLimits::Range range = CardLimits::of(CardLimits::VnProtocol, "outfreq");
+    if (!range.contains(select)) {
+        const QString line
+            = QStringLiteral("error: VNLModule::lSetIFOutputSelect param val overflow");
+        CardLog::print(line);
+        RunEvents::refused(line, select, range.low, range.high);
         return ModuleResult::OutOfRange;
     }
     qDebug() << "11111111111 lSetIFOutputSelect val = " << select;

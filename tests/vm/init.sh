@@ -86,5 +86,18 @@ for setting in 1 0; do
     done
     echo "@@ latency $setting: before $before, during $during, after $(cat "$timer")"
 done
+# A KLR620 set run (a tenth of a second per command) ended by a signal while
+# the port is open: the timer is back as it was all the same.
+for signal in INT TERM; do
+    before=$(cat "$timer")
+    probe -- rfcard --card klr620 --com "$usb_idle" --freq 2400 --gain 10 --band 2 >/dev/null 2>&1 &
+    pid=$!
+    during=$before
+    while [ "$during" = "$before" ] && kill -0 $pid 2>/dev/null; do during=$(cat "$timer"); done
+    kill -$signal $pid
+    wait $pid
+    status=$?
+    echo "@@ signal $signal: before $before, during $during, after $(cat "$timer"), status $status"
+done
 echo "@@ end"
 poweroff -f

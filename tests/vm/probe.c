@@ -3,9 +3,12 @@
  * receive FIFO trigger at 8 bytes, a 10-byte reply raises one interrupt for
  * its first 8 bytes and another, a few character times later, for the last
  * 2; a program that takes one read() for the whole reply gets 8 bytes.
- * Usage: probe DEVICE N. Built static, so that it needs nothing in the guest. */
+ * Usage: probe DEVICE N. Built static, so that it needs nothing in the guest.
+ * "probe -- COMMAND..." runs the command with SIGINT as a terminal would
+ * deliver it: the shell starts a background command with it ignored. */
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <termios.h>
@@ -16,6 +19,11 @@ int main(int argc, char **argv)
     /* Query of the frequency of channel 1: header, query, code 2, four value
      * bytes, channel, XOR of bytes 1..7, tail. Both families answer it. */
     static const unsigned char query[10] = {0xfe, 0x01, 0x02, 0, 0, 0, 0, 0x01, 0x02, 0xfa};
+    if (argc > 2 && argv[1][0] == '-' && argv[1][1] == '-') {
+        signal(SIGINT, SIG_DFL);
+        execvp(argv[2], argv + 2);
+        return 127;
+    }
     if (argc != 3)
         return 2;
     int fd = open(argv[1], O_RDWR | O_NOCTTY);

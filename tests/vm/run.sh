@@ -146,7 +146,7 @@ if [ -z "$report" ]; then
     echo "harness: no report from the guest"
     exit 1
 fi
-grep -E '^(kernel|ttyS|usb [a-z]|latency)' <<<"$report"
+grep -E '^(kernel|ttyS|usb [a-z]|latency|signal)' <<<"$report"
 passed=0 failed=0
 check() { if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); fi; }
 for f in jq vn; do
@@ -168,6 +168,9 @@ done
 # after; with RFCARD_LOW_LATENCY=0 never changed.
 check grep -qx 'latency 1: before 16, during 1, after 16' <<<"$report"
 check grep -qx 'latency 0: before 16, during 16, after 16' <<<"$report"
+# Also when the run is ended by Ctrl+C or a script's time-out.
+check grep -qx 'signal INT: before 16, during 1, after 16, status 130' <<<"$report"
+check grep -qx 'signal TERM: before 16, during 1, after 16, status 143' <<<"$report"
 grep -E '^(want|got|error) ' <<<"$report" | head -n 20 || true
 echo "boot ${boot:-?} s, guest run ${elapsed} s, whole test ${SECONDS} s"
 check grep -qx 'end' <<<"$report"
