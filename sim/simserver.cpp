@@ -30,9 +30,12 @@ int SimServer::serve(SimLine &line, const std::atomic<bool> &stop)
 {
     QByteArray buffer;
     int requests = 0;
-    while (!stop) {
+    // Asked to stop, it still answers what has arrived (a request written
+    // just before, on a busy machine).
+    for (bool last = false; !last;) {
+        last = stop;
         bool lost = false;
-        buffer += line.read(100, lost);
+        buffer += line.read(last ? 0 : 100, lost);
         if (lost) {
             trace("--", QByteArray(), QStringLiteral("line lost"));
             break;
