@@ -1,6 +1,7 @@
 #ifndef CMDAGENT_H
 #define CMDAGENT_H
 
+#include "cards/cardlimits.h"
 #include "cards/jq/jqcardfour.h"
 #include "cards/jq/jqcardtwo.h"
 #include "cards/klr/klrcard.h"
@@ -46,9 +47,9 @@ public:
     // The first option this run would store whose value is longer than
     // MaxValueLength (its name and length), or an empty name.
     QString overlongOption(int *length) const;
-    // The options whose values a model's driver sends (what the apply flow
-    // reads for it); the other channel options of a set run are stored
-    // only. Empty for a model without a driver.
+    // The options whose values a model's driver sends, in the order of the
+    // apply flow; the other channel options of a set run are stored only.
+    // Empty for a model without a driver.
     static QStringList optionsSent(const QString &model);
     // The channel options a set run merges, in their order.
     static QStringList channelOptions();
@@ -65,6 +66,31 @@ public:
     void mergeUpGain(int ch);
 
     void setAllParams(QString cardName, int ch, QVariantMap params);
+
+    // The values a set run hands to the cards, converted from the channel's
+    // map as the apply flow converts them: the frequencies and the KLR620's
+    // gain truncated toward zero, everything else rounded.
+    struct CardValues {
+        int freq = 0; // kHz
+        int gain = 0; // whole dB (the KLR620's)
+        int gain2 = 0; // half-dB steps (the JQ and VN cards')
+        int workmode = 0;
+        int ref = 0;
+        int outfreq = 0; // kHz
+        int band = 0;
+    };
+    static CardValues cardValues(const QVariantMap &params);
+    // Sends one option's value to the opened card of `model`, as the apply
+    // flow does in its turn: false when the driver refused it.
+    bool applyOption(const QString &model, int ch, const QString &option, const CardValues &v);
+    // What the driver of `model` takes for an option, in the card's units
+    // of its CardValues member (the outputs by their index); the gain of the
+    // models whose work mode chooses the gain path, for that work mode.
+    static CardLimits::Range limitOf(const QString &model, const QString &option, int workmode);
+    // The index of an IF output (kHz) among the model's two; 2: none of them.
+    static int outputIndex(const QString &model, int outFreqKHz);
+    // The readings a key of the read-back's report is made of.
+    static QStringList readingsFor(const QString &model, const QString &key);
     QVariantMap readAllParams(QString cardName, int ch);
 
     // What a model's getters gave, by the read-back's names ("freq",
@@ -138,11 +164,6 @@ private:
     QString mergeSystemKey(const QCommandLineOption &option, const QString &storeKey,
         const QString &mapKey, QString (*normalize)(const QString &));
     void printReport(const QVariantMap &report) const;
-
-    void applyKlr620(unsigned ch, const QVariantMap &params);
-    void applyJq5140(int ch, const QVariantMap &params);
-    void applyVn2810(unsigned ch, const QVariantMap &params);
-    void applyJq5120(int ch, const QVariantMap &params);
 };
 
 #endif // CMDAGENT_H

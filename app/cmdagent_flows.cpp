@@ -82,83 +82,200 @@ int CmdAgent::roundedInt(const QVariant &value)
     return qRound(d);
 }
 
+namespace {
+
+// One set command of a model's apply sequence: the option whose value it
+// sends, and how it sends it.
+struct Step {
+    const char *option;
+    bool (*send)(CmdAgent &agent, int ch, const CmdAgent::CardValues &v);
+};
+
+// Each model's set commands, in the order the apply flow makes them; the
+// flow stops at the first that returns false. What a model's driver sends
+// is what its steps name (optionsSent), and one option alone is sent by its
+// step (applyOption).
+const Step Klr620Steps[] = {
+    {"freq",
+        [](CmdAgent &a, int ch, const CmdAgent::CardValues &v) {
+            return a.klrCard.SetFreq(unsigned(ch), v.freq);
+        }},
+    {"workmode",
+        [](CmdAgent &a, int ch, const CmdAgent::CardValues &v) {
+            return a.klrCard.SetWorkMode(unsigned(ch), unsigned(v.workmode));
+        }},
+    {"gain",
+        [](CmdAgent &a, int ch, const CmdAgent::CardValues &v) {
+            return a.klrCard.SetGain(unsigned(ch), v.gain, v.workmode);
+        }},
+    {"band",
+        [](CmdAgent &a, int ch, const CmdAgent::CardValues &v) {
+            return a.klrCard.SetBandWidth(unsigned(ch), unsigned(v.band));
+        }},
+};
+
+// The work mode doubles as the JQ5140's gain mode: 0 through the RF
+// attenuator, 1 through the IF adjust attenuator.
+const Step Jq5140Steps[] = {
+    {"workmode",
+        [](CmdAgent &a, int ch, const CmdAgent::CardValues &v) {
+            return a.jqCardFour.SetWorkMode(ch, v.workmode);
+        }},
+    {"freq",
+        [](CmdAgent &a, int ch, const CmdAgent::CardValues &v) {
+            return a.jqCardFour.SetFreq(ch, v.freq);
+        }},
+    {"gain",
+        [](CmdAgent &a, int ch, const CmdAgent::CardValues &v) {
+            return a.jqCardFour.SetGain(ch, v.gain2, v.workmode);
+        }},
+    {"ref",
+        [](CmdAgent &a, int ch, const CmdAgent::CardValues &v) {
+            return a.jqCardFour.SetRefType(ch, v.ref);
+        }},
+    {"outfreq",
+        [](CmdAgent &a, int ch, const CmdAgent::CardValues &v) {
+            return a.jqCardFour.SetIFOutputSelect(ch, outputSelect(v.outfreq, CardModels::Jq5140));
+        }},
+};
+
+const Step Vn2810Steps[] = {
+    {"freq",
+        [](CmdAgent &a, int ch, const CmdAgent::CardValues &v) {
+            return a.vnCard.SetFreq(unsigned(ch), v.freq);
+        }},
+    {"gain",
+        [](CmdAgent &a, int ch, const CmdAgent::CardValues &v) {
+            return a.vnCard.SetGain(unsigned(ch), unsigned(v.gain2));
+        }},
+    {"outfreq",
+        [](CmdAgent &a, int ch, const CmdAgent::CardValues &v) {
+            return a.vnCard.SetIFOutputSelect(
+                unsigned(ch), unsigned(outputSelect(v.outfreq, CardModels::Vn2810)));
+        }},
+};
+
+// On the two-channel card "band" is the IF output selection; it has one
+// gain path, so the mode is not used.
+const Step Jq5120Steps[] = {
+    {"freq",
+        [](CmdAgent &a, int ch, const CmdAgent::CardValues &v) {
+            return a.jqCardTwo.SetFreq(ch, v.freq);
+        }},
+    {"gain",
+        [](CmdAgent &a, int ch, const CmdAgent::CardValues &v) {
+            return a.jqCardTwo.SetGain(ch, v.gain2, 0);
+        }},
+    {"ref",
+        [](CmdAgent &a, int ch, const CmdAgent::CardValues &v) {
+            return a.jqCardTwo.SetRefType(ch, v.ref);
+        }},
+    {"band",
+        [](CmdAgent &a, int ch, const CmdAgent::CardValues &v) {
+            return a.jqCardTwo.SetIFOutputSelect(ch, v.band);
+        }},
+};
+
+struct Steps {
+    const Step *begin;
+    const Step *end;
+};
+
+Steps stepsOf(const QString &model)
+{
+    if (model == CardModels::Klr620)
+        return {std::begin(Klr620Steps), std::end(Klr620Steps)};
+    if (model == CardModels::Jq5140)
+        return {std::begin(Jq5140Steps), std::end(Jq5140Steps)};
+    if (model == CardModels::Vn2810)
+        return {std::begin(Vn2810Steps), std::end(Vn2810Steps)};
+    if (model == CardModels::Jq5120)
+        return {std::begin(Jq5120Steps), std::end(Jq5120Steps)};
+    return {nullptr, nullptr};
+}
+
+} // namespace
+
 QStringList CmdAgent::optionsSent(const QString &model)
 {
-    // What the apply flow below reads for each model; --gain reaches the
-    // cards as "gain2" (JQ, VN) or "gain" (KLR620).
-    if (model == CardModels::Klr620)
-        return {QStringLiteral("freq"), QStringLiteral("workmode"), QStringLiteral("gain"),
-            QStringLiteral("band")};
-    if (model == CardModels::Jq5140)
-        return {QStringLiteral("freq"), QStringLiteral("workmode"), QStringLiteral("gain"),
-            QStringLiteral("ref"), QStringLiteral("outfreq")};
-    if (model == CardModels::Vn2810)
-        return {QStringLiteral("freq"), QStringLiteral("gain"), QStringLiteral("outfreq")};
-    if (model == CardModels::Jq5120)
-        return {QStringLiteral("freq"), QStringLiteral("gain"), QStringLiteral("ref"),
-            QStringLiteral("band")};
-    return {};
+    QStringList options;
+    for (const Step *s = stepsOf(model).begin; s != stepsOf(model).end; ++s)
+        options << QLatin1String(s->option);
+    return options;
+}
+
+CmdAgent::CardValues CmdAgent::cardValues(const QVariantMap &params)
+{
+    CardValues v;
+    v.freq = truncatedInt(params.value(QStringLiteral("freq")));
+    v.gain = truncatedInt(params.value(QStringLiteral("gain")));
+    v.gain2 = roundedInt(params.value(QStringLiteral("gain2")));
+    v.workmode = roundedInt(params.value(QStringLiteral("workmode")));
+    v.ref = roundedInt(params.value(QStringLiteral("ref")));
+    v.outfreq = roundedInt(params.value(QStringLiteral("outfreq")));
+    v.band = roundedInt(params.value(QStringLiteral("band")));
+    return v;
+}
+
+bool CmdAgent::applyOption(const QString &model, int ch, const QString &option, const CardValues &v)
+{
+    for (const Step *s = stepsOf(model).begin; s != stepsOf(model).end; ++s) {
+        if (option == QLatin1String(s->option))
+            return s->send(*this, ch, v);
+    }
+    return false;
+}
+
+int CmdAgent::outputIndex(const QString &model, int outFreqKHz)
+{
+    return outputSelect(outFreqKHz, model);
+}
+
+CardLimits::Range CmdAgent::limitOf(const QString &model, const QString &option, int workmode)
+{
+    using L = CardLimits;
+    const bool klr = model == CardModels::Klr620;
+    const L::Owner protocol = klr     ? L::KlrProtocol
+        : model == CardModels::Vn2810 ? L::VnProtocol
+                                      : L::JqProtocol;
+    const L::Owner card = klr         ? L::Klr620
+        : model == CardModels::Vn2810 ? L::Vn2810
+        : model == CardModels::Jq5140 ? L::Jq5140
+                                      : L::Jq5120;
+    if (option == QLatin1String("freq"))
+        return L::of(klr ? protocol : card, "freq");
+    if (option == QLatin1String("gain")) {
+        if (klr)
+            return KLRCard::gainRange(workmode);
+        if (model == CardModels::Jq5140)
+            return JQCardFour::gainRange(workmode);
+        return L::of(card, model == CardModels::Jq5120 ? "splitgain" : "gain");
+    }
+    return L::of(protocol, option.toLatin1().constData()); // outfreq, band, ref, workmode
+}
+
+QStringList CmdAgent::readingsFor(const QString &model, const QString &key)
+{
+    // As reportOf puts the gain together.
+    if (key == QLatin1String("gain")
+        && (model == CardModels::Klr620 || model == CardModels::Jq5140))
+        return {QStringLiteral("workmode"), QStringLiteral("rfatt"), QStringLiteral("ifatt")};
+    return {key};
 }
 
 void CmdAgent::setAllParams(QString cardName, int ch, QVariantMap params)
 {
     qDebug() << "setAllParams cardname = " << cardName << "param = " << params;
+    const CardValues v = cardValues(params);
     if (cardName == CardModels::Klr620)
-        applyKlr620(unsigned(ch), params);
-    else if (cardName == CardModels::Jq5140)
-        applyJq5140(ch, params);
-    else if (cardName == CardModels::Vn2810)
-        applyVn2810(unsigned(ch), params);
+        qDebug() << "setAllParams freq = " << v.freq << " gain=" << v.gain
+                 << " workmode =" << v.workmode << " band = " << v.band;
     else if (cardName == CardModels::Jq5120)
-        applyJq5120(ch, params);
-}
-
-void CmdAgent::applyKlr620(unsigned ch, const QVariantMap &params)
-{
-    const int freq = truncatedInt(params.value(QStringLiteral("freq")));
-    const int workmode = roundedInt(params.value(QStringLiteral("workmode")));
-    const int gain = truncatedInt(params.value(QStringLiteral("gain")));
-    const int band = roundedInt(params.value(QStringLiteral("band")));
-    qDebug() << "setAllParams freq = " << freq << " gain=" << gain << " workmode =" << workmode
-             << " band = " << band;
-    klrCard.SetFreq(ch, freq) && klrCard.SetWorkMode(ch, unsigned(workmode))
-        && klrCard.SetGain(ch, gain, workmode) && klrCard.SetBandWidth(ch, unsigned(band));
-}
-
-void CmdAgent::applyJq5140(int ch, const QVariantMap &params)
-{
-    const int freq = truncatedInt(params.value(QStringLiteral("freq")));
-    const int workmode = roundedInt(params.value(QStringLiteral("workmode")));
-    const int gain2 = roundedInt(params.value(QStringLiteral("gain2")));
-    const int ref = roundedInt(params.value(QStringLiteral("ref")));
-    const int outfreq = roundedInt(params.value(QStringLiteral("outfreq")));
-    // The work mode doubles as the gain mode: 0 through the RF attenuator,
-    // 1 through the IF adjust attenuator.
-    jqCardFour.SetWorkMode(ch, workmode) && jqCardFour.SetFreq(ch, freq)
-        && jqCardFour.SetGain(ch, gain2, workmode) && jqCardFour.SetRefType(ch, ref)
-        && jqCardFour.SetIFOutputSelect(ch, outputSelect(outfreq, CardModels::Jq5140));
-}
-
-void CmdAgent::applyVn2810(unsigned ch, const QVariantMap &params)
-{
-    const int freq = truncatedInt(params.value(QStringLiteral("freq")));
-    const int gain2 = roundedInt(params.value(QStringLiteral("gain2")));
-    const int outfreq = roundedInt(params.value(QStringLiteral("outfreq")));
-    vnCard.SetFreq(ch, freq) && vnCard.SetGain(ch, unsigned(gain2))
-        && vnCard.SetIFOutputSelect(ch, unsigned(outputSelect(outfreq, CardModels::Vn2810)));
-}
-
-void CmdAgent::applyJq5120(int ch, const QVariantMap &params)
-{
-    const int freq = truncatedInt(params.value(QStringLiteral("freq")));
-    const int gain2 = roundedInt(params.value(QStringLiteral("gain2")));
-    qDebug() << "gain ==" << gain2;
-    const int ref = roundedInt(params.value(QStringLiteral("ref")));
-    const int band = roundedInt(params.value(QStringLiteral("band")));
-    // On the two-channel card "band" is the IF output selection; it has one
-    // gain path, so the mode is not used.
-    jqCardTwo.SetFreq(ch, freq) && jqCardTwo.SetGain(ch, gain2, 0) && jqCardTwo.SetRefType(ch, ref)
-        && jqCardTwo.SetIFOutputSelect(ch, band);
+        qDebug() << "gain ==" << v.gain2;
+    for (const Step *s = stepsOf(cardName).begin; s != stepsOf(cardName).end; ++s) {
+        if (!s->send(*this, ch, v))
+            break;
+    }
 }
 
 QVariantMap CmdAgent::readAllParams(QString cardName, int ch)

@@ -52,8 +52,9 @@ QString rangeText(const RunEvents::Event &e, const QString &model)
 
 } // namespace
 
-RunRecord::RunRecord(const CmdAgent &agent)
+RunRecord::RunRecord(const CmdAgent &agent, Naming naming)
     : m_Agent(agent)
+    , m_Naming(naming)
 {
     RunEvents::setSink([this](const RunEvents::Event &e) { m_Events.append(e); });
 }
@@ -61,6 +62,14 @@ RunRecord::RunRecord(const CmdAgent &agent)
 RunRecord::~RunRecord()
 {
     RunEvents::setSink(nullptr);
+}
+
+const QList<RunEvents::Kind> &RunRecord::faults()
+{
+    static const QList<RunEvents::Kind> kinds
+        = {RunEvents::WriteFailed, RunEvents::NoReply, RunEvents::BadLength, RunEvents::WrongCode,
+            RunEvents::StatusFailed, RunEvents::UnknownReply, RunEvents::Implausible};
+    return kinds;
 }
 
 const RunEvents::Event *RunRecord::first(const QList<RunEvents::Kind> &kinds, int from) const
@@ -86,7 +95,9 @@ QString RunRecord::explain(const RunEvents::Event &e, const QString &model, Stag
 {
     if (e.kind == RunEvents::Refused)
         return refusal(e, model);
-    const QString channel = channelWords(stage == ReadBack ? "--gch" : "--ch", e.channel);
+    const QString channel = m_Naming == ScpiNames
+        ? QStringLiteral("CHANnel%1").arg(e.channel + 1)
+        : channelWords(stage == ReadBack ? "--gch" : "--ch", e.channel);
     if (e.kind == RunEvents::Implausible) {
         // A read-back reports an output by its index, 0 or 1.
         if (e.parameter == QLatin1String("outfreq"))

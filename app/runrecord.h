@@ -12,8 +12,16 @@
 // and what they mean in the terms of the command line the run was given.
 class RunRecord {
 public:
-    explicit RunRecord(const CmdAgent &agent);
+    // How a channel is named in what an event means: as the command line
+    // gives it ("--ch 1 (the second channel)"), or as an instrument's
+    // command does ("CHANnel2").
+    enum Naming { OptionNames, ScpiNames };
+
+    explicit RunRecord(const CmdAgent &agent, Naming naming = OptionNames);
     ~RunRecord();
+
+    // The kinds of event that are faults of the line or of the card.
+    static const QList<RunEvents::Kind> &faults();
 
     // How many events there are so far: a mark to look from.
     int size() const { return int(m_Events.size()); }
@@ -37,6 +45,7 @@ private:
     QString refusal(const RunEvents::Event &e, const QString &model) const;
 
     const CmdAgent &m_Agent;
+    const Naming m_Naming;
     QList<RunEvents::Event> m_Events;
 };
 

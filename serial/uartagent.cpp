@@ -1,5 +1,6 @@
 #include "serial/uartagent.h"
 
+#include "serial/linecheck.h"
 #include "serial/lowlatency.h"
 #include "serial/portname.h"
 #include "serial/runevents.h"
@@ -71,6 +72,13 @@ void UartAgent::restoreLatency()
     if (m_LowLatency)
         LowLatency::restore(m_SerialPort, m_SavedSerialFlags);
     m_LowLatency = false;
+}
+
+bool UartAgent::lineLost() const
+{
+    return !m_IsOpen
+        || LineCheck::lost(
+            m_SerialPort, PortName::systemLocation(PortName::normalized(m_PortName)));
 }
 
 void UartAgent::openCardLine(const QString &portName)

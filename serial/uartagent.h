@@ -45,6 +45,9 @@ public:
         quint32 *recvLen, quint32 timeoutMs);
 
     bool isOpen() const { return m_IsOpen; }
+    // The port was opened, but its line is gone (LineCheck): opening the
+    // name again may find it.
+    bool lineLost() const;
     QString portName() const { return m_PortName; }
 
 private:

@@ -20,10 +20,6 @@
 
 namespace {
 
-const QList<RunEvents::Kind> Faults
-    = {RunEvents::WriteFailed, RunEvents::NoReply, RunEvents::BadLength, RunEvents::WrongCode,
-        RunEvents::StatusFailed, RunEvents::UnknownReply, RunEvents::Implausible};
-
 // rfcard's log and the lines its protocol modules print, as rfcard writes
 // them, but always whole and as they are (nothing here depends on them; a
 // person reading them does); held back while the verifying read-back runs,
@@ -233,7 +229,7 @@ int StrictRun::run(const QStringList &arguments)
         = QStringLiteral("check the cable and the port (%1), that the card is a %2, "
                          "and that it has power")
               .arg(agent->systemParams.value(QStringLiteral("com")), model);
-    if (const RunEvents::Event *e = record.first(Faults)) {
+    if (const RunEvents::Event *e = record.first(RunRecord::faults())) {
         const QString plain = record.explain(*e, model, stage);
         say(plain);
         return finish(CardFault, e->line.isEmpty() ? plain : e->line, advice);
@@ -247,7 +243,7 @@ int StrictRun::run(const QStringList &arguments)
         const QList<CmdAgent::Difference> differences
             = agent->verify(model, ch, record.applied(ch));
         g_Holding = false;
-        if (const RunEvents::Event *e = record.first(Faults, mark)) {
+        if (const RunEvents::Event *e = record.first(RunRecord::faults(), mark)) {
             std::fwrite(g_Held.constData(), 1, size_t(g_Held.size()), stderr);
             return finish(CardFault,
                 QStringLiteral("the read-back that verifies the set run failed: %1")

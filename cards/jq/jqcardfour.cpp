@@ -84,6 +84,11 @@ bool JQCardFour::SetGain(int channel, int gain, int mode)
     return true;
 }
 
+CardLimits::Range JQCardFour::gainRange(int mode)
+{
+    return card(mode == 0 ? "rfgain" : "gain");
+}
+
 bool JQCardFour::SetRefType(int channel, int type)
 {
     if (!opened("SetRefType"))

@@ -1,6 +1,8 @@
 #ifndef JQCARDFOUR_H
 #define JQCARDFOUR_H
 
+#include "cards/cardlimits.h"
+
 #include <QObject>
 #include <QString>
 
@@ -20,6 +22,9 @@ public:
     bool SetGain(int channel, int gain, int mode);
     bool SetRefType(int channel, int type);
     bool SetIFOutputSelect(int channel, int select);
+    // The gains, in half-dB steps, a gain mode sends: through the RF
+    // attenuator (mode 0) 0 to 60, through the IF adjust attenuator 0 to 100.
+    static CardLimits::Range gainRange(int mode);
 
     bool GetFreq(int channel, int &freqKHz);
     bool GetWorkMode(int channel, int &mode);

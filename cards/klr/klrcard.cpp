@@ -71,9 +71,9 @@ bool KLRCard::SetGain(unsigned channel, int gain, int mode)
     const unsigned maxRF = unsigned(card("rfatt").high);
     if (mode == 0 || mode == 1) {
         const RunEvents::Scope scope("gain", int(channel));
-        const int low = ModeSpan[mode] - int(maxRF) - (mode == 1 ? int(card("ifatt").high) : 0);
-        if (gain < low || gain > ModeSpan[mode])
-            RunEvents::refused(QString(), gain, low, ModeSpan[mode]);
+        const CardLimits::Range range = gainRange(mode);
+        if (!range.contains(gain))
+            RunEvents::refused(QString(), gain, range.low, range.high);
     }
     if (mode == 0) {
         SetRFAttenuation(channel, 30u - unsigned(gain));
@@ -88,6 +88,14 @@ bool KLRCard::SetGain(unsigned channel, int gain, int mode)
         }
     }
     return true;
+}
+
+CardLimits::Range KLRCard::gainRange(int mode)
+{
+    if (mode != 0 && mode != 1)
+        return {0, -1};
+    return {
+        ModeSpan[mode] - card("rfatt").high - (mode == 1 ? card("ifatt").high : 0), ModeSpan[mode]};
 }
 
 bool KLRCard::SetRFAttenuation(unsigned channel, unsigned att)

@@ -1,6 +1,8 @@
 #ifndef KLRCARD_H
 #define KLRCARD_H
 
+#include "cards/cardlimits.h"
+
 #include <QObject>
 #include <QString>
 
@@ -21,6 +23,9 @@ public:
     bool SetRFAttenuation(unsigned channel, unsigned att);
     bool SetIFAttenuation(unsigned channel, unsigned att);
     bool SetBandWidth(unsigned channel, unsigned band);
+    // The gains a work mode reaches with the two attenuators: 0 to 30 in
+    // mode 0, -5 to 45 in mode 1 (nothing is sent in another mode).
+    static CardLimits::Range gainRange(int mode);
 
     bool GetFreq(unsigned channel, unsigned &freqKHz);
     bool GetWorkMode(unsigned channel, unsigned &mode);

@@ -20,6 +20,8 @@ public:
     ~KLRLModule() override;
 
     int lOpenUart(QString portName);
+    // The line the module owns, for a program that keeps it open.
+    const UartAgent &uart() const { return m_Uart; }
     int lSetInterface(quint8 command, quint8 code, int value, int channel);
 
     int lSetFreq(int freq, int channel);

@@ -16,6 +16,8 @@ public:
     ~VNLModule() override;
 
     int lOpenUart(QString portName);
+    // The line the module owns, for a program that keeps it open.
+    const UartAgent &uart() const { return m_Uart; }
     int lSetInterface(quint8 command, quint8 code, quint32 value, quint8 channel);
 
     int lSetFreq(int freq, int channel);
