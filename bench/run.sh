@@ -12,8 +12,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build}
-bash scripts/deps.sh python3 pkg-config time ser2net socat
-if [ ! -x "$build/rfcard" ] || [ ! -x "$build/rfcard-sim" ] || [ ! -x "$build/rfcard-strict" ]; then
+bash scripts/deps.sh python3 pkg-config time ser2net socat python3-pyvisa-py
+if [ ! -x "$build/rfcard" ] || [ ! -x "$build/rfcard-sim" ] || [ ! -x "$build/rfcard-strict" ] \
+    || [ ! -x "$build/rfcardd" ]; then
     BUILD_DIR=$build bash scripts/build.sh >/dev/null
 fi
 mkdir -p "$build/bench"
@@ -26,3 +27,5 @@ python3 bench/bench.py --runs "${1:-15}" --tool "$PWD/$build/rfcard" \
     --sim "$PWD/$build/rfcard-sim" --bare "$PWD/$build/bench/bareqt" \
     --minimal "$PWD/$build/bench/minimal" --chain "$PWD/scripts/chain.sh" \
     --strict "$PWD/$build/rfcard-strict"
+/usr/bin/python3 bench/daemon.py --runs "${1:-15}" --rfcardd "$PWD/$build/rfcardd" \
+    --sim "$PWD/$build/rfcard-sim" --strict "$PWD/$build/rfcard-strict"

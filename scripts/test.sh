@@ -16,8 +16,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 # llvm brings llvm-symbolizer: leak reports need symbols for the suppressions to match.
 # jq: README examples pipe to it, and the README test runs them.
+# python3-pyvisa-py: the client rfcardd's tests drive it with.
 bash scripts/deps.sh clang libclang-rt-14-dev llvm qt6-base-dev qt6-serialport-dev qt6-5compat-dev jq \
-  lintian
+  lintian python3-pyvisa-py
 
 stage() { echo; echo "=== $* ($(date +%T))"; }
 export LSAN_OPTIONS="suppressions=$(pwd)/fuzz/lsan.supp:print_suppressions=0"

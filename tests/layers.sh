@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Each layer includes only from itself and the layers below it: store and
 # serial at the bottom, cards on serial, app on cards and store (and serial
-# through them), rfcard-strict on app; the simulator stands apart. The build
+# through them), rfcard-strict and rfcardd on app; the simulator stands apart. The build
 # enforces the links; this catches an include that the build would let pass
 # (a header-only use of a layer above).
 cd "$(dirname "$0")/.."
 declare -A allowed=(
   [store]="store" [serial]="serial" [cards]="cards serial"
   [app]="app cards store serial" [sim]="sim" [strict]="strict app cards store serial"
+  [daemon]="daemon app cards store serial"
 )
 bad=0
 for layer in "${!allowed[@]}"; do

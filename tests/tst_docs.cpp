@@ -114,10 +114,14 @@ private slots:
         if (script.contains(QLatin1String("| jq"))
             && QStandardPaths::findExecutable(QStringLiteral("jq")).isEmpty())
             QSKIP("the example pipes to jq, which is not installed");
+        if (script.contains(QLatin1String("pyvisa"))
+            && !QFileInfo::exists(QStringLiteral("/usr/lib/python3/dist-packages/pyvisa_py")))
+            QSKIP("the example uses pyvisa, which is not installed (python3-pyvisa-py)");
 
         ToolRun tool;
         tool.addBeside(QStringLiteral(RFCARD_STRICT_BIN));
         tool.addBeside(QStringLiteral(RFCARD_SIM_BIN));
+        tool.addBeside(QStringLiteral(RFCARDD_BIN));
         QTemporaryDir work;
         QScopedPointer<SimProcess> card(sim.isEmpty() ? nullptr : new SimProcess(sim.split(' ')));
         if (card) {
@@ -128,7 +132,8 @@ private slots:
         shell.setWorkingDirectory(work.path());
         shell.setProcessChannelMode(QProcess::MergedChannels);
         shell.start(QStringLiteral("env"),
-            {"PATH=" + tool.dir() + ':' + qEnvironmentVariable("PATH"), "bash", "-c", script});
+            {"PATH=" + tool.dir() + ":/usr/bin:" + qEnvironmentVariable("PATH"), "bash", "-c",
+                script});
         QVERIFY(shell.waitForFinished(-1)); // bounded by the test's own time-out
         QCOMPARE(QString::fromUtf8(shell.readAll()), expected);
     }

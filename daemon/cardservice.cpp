@@ -1,0 +1,205 @@
+#include "daemon/cardservice.h"
+
+#include "app/runrecord.h"
+#include "cards/jq/jqflmodule.h"
+#include "cards/klr/klrlmodule.h"
+#include "cards/protocolmodules.h"
+#include "cards/vn/vnlmodule.h"
+#include "serial/portdiagnosis.h"
+#include "store/cardmodels.h"
+
+#include <QJsonDocument>
+
+#include <cstdio>
+
+namespace {
+
+// The module of a model, made (or released) on the calling thread: the
+// serial port it owns then belongs to that thread, the only one that uses it.
+void makeModule(const QString &model, bool make)
+{
+    if (model == CardModels::Jq5140)
+        jqFourModule = make ? std::make_shared<JQFLModule>() : nullptr;
+    else if (model == CardModels::Jq5120)
+        jqTwoModule = make ? std::make_shared<JQFLModule>() : nullptr;
+    else if (model == CardModels::Vn2810)
+        vnModule = make ? std::make_shared<VNLModule>() : nullptr;
+    else if (model == CardModels::Klr620)
+        klrModule = make ? std::make_shared<KLRLModule>() : nullptr;
+}
+
+const UartAgent &lineOf(const QString &model)
+{
+    if (model == CardModels::Jq5140)
+        return jqFourModule->uart();
+    if (model == CardModels::Jq5120)
+        return jqTwoModule->uart();
+    if (model == CardModels::Vn2810)
+        return vnModule->uart();
+    return klrModule->uart();
+}
+
+void say(const QString &text)
+{
+    std::fprintf(stderr, "rfcardd: %s\n", text.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
+} // namespace
+
+CardService::CardService(const QString &model, const QString &port)
+    : m_Model(model)
+    , m_Port(port)
+    , m_Agent(CmdAgent::instance())
+{
+    makeModule(m_Model, false); // the one made before main belongs to this thread
+}
+
+CardService::~CardService()
+{
+    stop();
+    wait();
+}
+
+void CardService::submit(const Job &job, Done done)
+{
+    QMutexLocker lock(&m_Mutex);
+    m_Jobs.enqueue(qMakePair(job, std::move(done)));
+    m_Wake.wakeOne();
+}
+
+void CardService::stop()
+{
+    QMutexLocker lock(&m_Mutex);
+    m_Stopping = true;
+    m_Jobs.clear();
+    m_Wake.wakeOne();
+}
+
+void CardService::run()
+{
+    makeModule(m_Model, true);
+    QString why;
+    if (!ensureOpen(&why))
+        say(why + QStringLiteral("; it is tried again at the next command"));
+    for (;;) {
+        QPair<Job, Done> next;
+        {
+            QMutexLocker lock(&m_Mutex);
+            while (m_Jobs.isEmpty() && !m_Stopping)
+                m_Wake.wait(&m_Mutex);
+            if (m_Stopping)
+                break;
+            next = m_Jobs.dequeue();
+        }
+        const Outcome outcome = perform(next.first);
+        const Done done = next.second;
+        QMetaObject::invokeMethod(
+            this, [done, outcome] { done(outcome); }, Qt::QueuedConnection);
+    }
+    makeModule(m_Model, false); // the port closes where it was opened
+}
+
+bool CardService::ensureOpen(QString *why)
+{
+    const UartAgent &line = lineOf(m_Model);
+    if (line.isOpen() && !line.lineLost())
+        return true;
+    const bool again = line.isOpen();
+    m_Agent->openCard(m_Model, m_Port);
+    if (lineOf(m_Model).isOpen()) {
+        say(QStringLiteral("%1 %2").arg(again ? "opened again" : "opened", m_Port));
+        return true;
+    }
+    *why = QStringLiteral("%1 did not open: %2").arg(m_Port, PortDiagnosis::explain(m_Port));
+    return false;
+}
+
+CardService::Outcome CardService::perform(const Job &job)
+{
+    QString why;
+    if (!ensureOpen(&why))
+        return {-241, why, QString()};
+    return job.kind == Job::Set ? set(job) : query(job);
+}
+
+CardService::Outcome CardService::query(const Job &job)
+{
+    RunRecord record(*m_Agent, RunRecord::ScpiNames);
+    const bool whole = job.kind == Job::Report;
+    const CmdAgent::Readings r = m_Agent->takeReadings(
+        m_Model, job.channel, whole ? QStringList() : CmdAgent::readingsFor(m_Model, job.key));
+    if (const RunEvents::Event *e = record.first(RunRecord::faults()))
+        return {-240, record.explain(*e, m_Model, RunRecord::ReadBack), QString()};
+    const QVariantMap report = CmdAgent::reportOf(m_Model, job.channel, r, whole);
+    if (whole)
+        return {0, QString(),
+            QString::fromUtf8(QJsonDocument::fromVariant(report).toJson(QJsonDocument::Compact))};
+    const QString text = report.value(job.key).toString();
+    // A query answers in the unit its command sets: the output in MHz.
+    if (job.key == QLatin1String("outfreq"))
+        return {0, QString(), CmdAgent::userValue(m_Model, job.key, text.toInt())};
+    return {0, QString(), text};
+}
+
+CardService::Outcome CardService::set(const Job &job)
+{
+    RunRecord record(*m_Agent, RunRecord::ScpiNames);
+    CmdAgent::CardValues v = job.values;
+    // On the JQ5140 and the KLR620 the work mode the card is in decides how
+    // a gain is made, and so what it may be.
+    const bool byMode = job.key == QLatin1String("gain")
+        && (m_Model == CardModels::Jq5140 || m_Model == CardModels::Klr620);
+    if (byMode) {
+        const CmdAgent::Readings mode
+            = m_Agent->takeReadings(m_Model, job.channel, {QStringLiteral("workmode")});
+        if (const RunEvents::Event *e = record.first(RunRecord::faults()))
+            return {-240, record.explain(*e, m_Model, RunRecord::ReadBack), QString()};
+        v.workmode = int(mode.value(QStringLiteral("workmode")));
+        const QString refused = refusal(m_Model, job.key, v);
+        if (!refused.isEmpty())
+            return {-222, refused + QStringLiteral(" in work mode %1").arg(v.workmode), QString()};
+    }
+    const int sent = record.size();
+    m_Agent->applyOption(m_Model, job.channel, job.key, v);
+    if (const RunEvents::Event *e = record.first(RunRecord::faults(), sent))
+        return {-240, record.explain(*e, m_Model, RunRecord::SetCommands), QString()};
+    if (record.first({RunEvents::Refused}, sent))
+        return {-222, refusal(m_Model, job.key, v), QString()};
+    CmdAgent::Readings applied = record.applied(job.channel);
+    if (byMode)
+        applied.insert(QStringLiteral("workmode"), v.workmode);
+    const int checked = record.size();
+    const QList<CmdAgent::Difference> differences = m_Agent->verify(m_Model, job.channel, applied);
+    if (const RunEvents::Event *e = record.first(RunRecord::faults(), checked))
+        return {-240,
+            QStringLiteral("the query that checks it: %1")
+                .arg(record.explain(*e, m_Model, RunRecord::Verification)),
+            QString()};
+    QStringList said;
+    for (const CmdAgent::Difference &d : differences)
+        said << QStringLiteral("%1: set %2, read %3")
+                    .arg(d.key, d.set, d.read.isEmpty() ? QStringLiteral("nothing") : d.read);
+    if (!said.isEmpty())
+        return {-300, said.join(QStringLiteral("; ")), QString()};
+    return {};
+}
+
+QString CardService::refusal(
+    const QString &model, const QString &option, const CmdAgent::CardValues &v)
+{
+    const CardLimits::Range range = CmdAgent::limitOf(model, option, v.workmode);
+    const qint64 value = option == QLatin1String("freq") ? v.freq
+        : option == QLatin1String("gain")    ? (model == CardModels::Klr620 ? v.gain : v.gain2)
+        : option == QLatin1String("outfreq") ? CmdAgent::outputIndex(model, v.outfreq)
+        : option == QLatin1String("band")    ? v.band
+        : option == QLatin1String("ref")     ? v.ref
+                                             : v.workmode;
+    if (range.contains(value))
+        return QString();
+    const auto user = [&](qint64 x) { return CmdAgent::userValue(model, option, x); };
+    if (range.high < range.low)
+        return QStringLiteral("the %1 sets no gain").arg(model);
+    return QStringLiteral("the %1 takes %2 %3 %4")
+        .arg(model, user(range.low), range.high == range.low + 1 ? "or" : "to", user(range.high));
+}

@@ -1,0 +1,139 @@
+// rfcardd: one card as a network instrument. One process owns the card's
+// port and serves SCPI over TCP and Unix-domain sockets (daemon/*.h).
+
+#include "cards/cardlog.h"
+#include "daemon/cardservice.h"
+#include "daemon/scpiserver.h"
+#include "daemon/stopsignal.h"
+#include "serial/portname.h"
+#include "store/cardmodels.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QHostAddress>
+
+#include <cstdio>
+
+namespace {
+
+bool g_Verbose = false;
+
+// rfcard's own lines (every exchange of the drivers) only when asked for:
+// a service's log is its own lines and the sets it made.
+void cardLog(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    if (g_Verbose)
+        std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+}
+
+void cardPrint(const QByteArray &line)
+{
+    if (g_Verbose)
+        std::fputs(line.constData(), stderr);
+}
+
+[[noreturn]] void fail(int status, const QString &message)
+{
+    std::fprintf(stderr, "rfcardd: %s\n", message.toLocal8Bit().constData());
+    std::exit(status);
+}
+
+// "127.0.0.1:5025", "[::1]:5025", "*:5025" (every address).
+bool address(const QString &text, QHostAddress *host, quint16 *port)
+{
+    const int colon = text.lastIndexOf(QLatin1Char(':'));
+    QString name = text.left(colon);
+    if (name.startsWith(QLatin1Char('[')) && name.endsWith(QLatin1Char(']')))
+        name = name.mid(1, name.size() - 2);
+    bool ok = false;
+    const uint number = text.mid(colon + 1).toUInt(&ok);
+    if (colon < 0 || !ok || number > 65535)
+        return false;
+    *port = quint16(number);
+    if (name == QLatin1String("*"))
+        *host = QHostAddress::Any;
+    else if (name == QLatin1String("localhost"))
+        *host = QHostAddress::LocalHost;
+    else
+        *host = QHostAddress(name);
+    return !host->isNull();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("rfcardd"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(RFCARD_VERSION));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Serves one RF frequency-conversion card as a network instrument (SCPI).\n"
+                       "Prints each address it listens on as a line on standard output."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOptions({
+        {QStringLiteral("card"), QStringLiteral("The card model: VN2810, JQ5140, KLR620, JQ5120."),
+            QStringLiteral("MODEL")},
+        {QStringLiteral("com"), QStringLiteral("The card's serial port."), QStringLiteral("PORT")},
+        {QStringLiteral("listen"),
+            QStringLiteral("Listen on this TCP address (repeatable; default 127.0.0.1:5025; "
+                           "none: no TCP)."),
+            QStringLiteral("ADDRESS:PORT")},
+        {QStringLiteral("socket"),
+            QStringLiteral("Also listen on this Unix-domain socket (repeatable)."),
+            QStringLiteral("PATH")},
+        {QStringLiteral("verbose"), QStringLiteral("Also log every exchange with the card.")},
+    });
+    parser.process(app);
+    if (!parser.positionalArguments().isEmpty())
+        fail(
+            1, QStringLiteral("\"%1\" is not an option").arg(parser.positionalArguments().first()));
+    const QString model = parser.value(QStringLiteral("card")).toUpper();
+    const QString port = PortName::normalized(parser.value(QStringLiteral("com")));
+    if (!CardModels::isKnown(model))
+        fail(2, QStringLiteral("--card must be VN2810, JQ5140, KLR620 or JQ5120"));
+    if (port.isEmpty())
+        fail(2, QStringLiteral("--com names no port"));
+    QStringList listen = parser.values(QStringLiteral("listen"));
+    if (listen.isEmpty())
+        listen << QStringLiteral("127.0.0.1:5025");
+    listen.removeAll(QStringLiteral("none"));
+
+    g_Verbose = parser.isSet(QStringLiteral("verbose"));
+    qInstallMessageHandler(cardLog);
+    CardLog::setPrinter(cardPrint);
+    StopSignal stop;
+    CardService card(model, port);
+    ScpiServer server(card);
+    QStringList said;
+    for (const QString &text : qAsConst(listen)) {
+        QHostAddress host;
+        quint16 number = 0;
+        QString bound;
+        QString error;
+        if (!address(text, &host, &number))
+            fail(2, QStringLiteral("--listen %1 is not ADDRESS:PORT").arg(text));
+        if (!server.listenTcp(host, number, &bound, &error))
+            fail(3, QStringLiteral("cannot listen on %1: %2").arg(text, error));
+        said << QStringLiteral("listening tcp ") + bound;
+    }
+    for (const QString &path : parser.values(QStringLiteral("socket"))) {
+        QString error;
+        if (!server.listenLocal(path, &error))
+            fail(3, QStringLiteral("cannot listen on %1: %2").arg(path, error));
+        said << QStringLiteral("listening unix ") + path;
+    }
+    if (said.isEmpty())
+        fail(2, QStringLiteral("nothing to listen on (--listen none and no --socket)"));
+    std::fprintf(stderr, "rfcardd: %s on %s\n", qPrintable(model), qPrintable(port));
+    card.start();
+    for (const QString &line : qAsConst(said))
+        std::printf("%s\n", qPrintable(line));
+    std::fflush(stdout);
+    const int status = app.exec();
+    card.stop();
+    card.wait();
+    std::fprintf(stderr, "rfcardd: stopped\n");
+    return status;
+}

@@ -1,0 +1,37 @@
+#ifndef SCPISERVER_H
+#define SCPISERVER_H
+
+#include "daemon/cardservice.h"
+
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+class QLocalServer;
+class QTcpServer;
+
+// The listeners of one card's instrument: TCP, and Unix-domain sockets (named
+// pipes on Windows), all speaking the same protocol, each connection a
+// session of its own on the one card.
+class ScpiServer : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr int MaxSessions = 64;
+
+    explicit ScpiServer(CardService &card, QObject *parent = nullptr);
+
+    // Listens; the address actually bound (a port of 0 gets one from the
+    // system) is told by `bound`.
+    bool listenTcp(const QHostAddress &address, quint16 port, QString *bound, QString *error);
+    bool listenLocal(const QString &path, QString *error);
+
+private:
+    void adopt(QIODevice *connection, const QString &peer);
+
+    CardService &m_Card;
+    int m_Sessions = 0;
+};
+
+#endif // SCPISERVER_H

@@ -1,0 +1,256 @@
+#!/usr/bin/python3
+"""rfcardd as a lab's script meets it: pyvisa with its pure-Python backend on
+TCP, against rfcardd serving a card that rfcard-sim plays, beside rfcard's
+own read-back of the same card.
+    tst_rfcardd.py RFCARDD RFCARD_SIM RFCARD   (exit 77: no pyvisa here)"""
+import json
+import os
+import select
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import unittest
+
+try:
+    import pyvisa
+except ImportError:
+    print("pyvisa (python3-pyvisa-py) is not installed: skipped")
+    sys.exit(77)
+
+RFCARDD, SIM, RFCARD = sys.argv[1:4]
+NAN = "9.91E37"
+RM = pyvisa.ResourceManager("@py")
+
+
+class Program:
+    """A program of the build that says on its first line where it serves."""
+
+    def __init__(self, *argv):
+        # Standard error into a file, so that a long log never holds it up;
+        # a trace (--trace) through a pipe, to be followed.
+        self.err = subprocess.PIPE if "--trace" in argv else tempfile.TemporaryFile("w+")
+        self.p = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=self.err, text=True)
+        self.line = self.p.stdout.readline().strip()
+
+    def wait_for(self, text):
+        """Reads the trace up to a line with the text."""
+        while text not in self.p.stderr.readline():
+            pass
+
+    def stop(self):
+        self.p.terminate()
+        self.p.communicate(timeout=30)
+        if self.err == subprocess.PIPE:
+            return ""
+        self.err.seek(0)
+        return self.err.read()
+
+
+def sim(family, *args):
+    return Program(SIM, "--family", family, *args)
+
+
+class Daemon(Program):
+    def __init__(self, model, port, *args):
+        super().__init__(RFCARDD, "--card", model, "--com", port, "--listen", "127.0.0.1:0", *args)
+        self.port = int(self.line.rsplit(":", 1)[1])
+
+    def client(self):
+        return RM.open_resource(f"TCPIP::127.0.0.1::{self.port}::SOCKET", read_termination="\n",
+                                write_termination="\n", timeout=15000)
+
+
+def rfcard_report(port, model, ch):
+    """rfcard's own read-back of the channel, from a folder of its own."""
+    with tempfile.TemporaryDirectory() as folder:
+        shutil.copy(RFCARD, folder)
+        out = subprocess.run([os.path.join(folder, "rfcard"), "--card", model, "--com", port,
+                              "--part", "1", "--gch", str(ch)], capture_output=True, text=True)
+        return json.loads(out.stdout)
+
+
+# Each model's settings on its second channel: header, value, what the query answers.
+SETS = {
+    ("VN2810", "vn"): [("FREQ", "2400", "2400.000"), ("GAIN", "12.5", "12.5"), ("OUTF", "21.4", "21.4")],
+    ("JQ5140", "jq"): [("WORK", "1", "1"), ("FREQ", "1.5 GHZ", "1500.000"), ("GAIN", "20 DB", "20"),
+                       ("REF", "1", "1"), ("OUTF", "140", "140")],
+    ("JQ5120", "jq"): [("FREQ", "1200", "1200.000"), ("GAIN", "30", "30.0"), ("REF", "1", "1"),
+                       ("BAND", "1", "1")],
+    ("KLR620", "klr"): [("FREQ", "4200", "4200.000"), ("WORK", "1", "1"), ("GAIN", "10", "10"),
+                        ("BAND", "3", "3")],
+}
+
+# Groups of cases on one card: model, family, simulator arguments, the port
+# (None: the simulator's), then messages, what the message answers (None:
+# nothing) and the error it leaves.
+ERRORS = [
+    ("VN2810", "vn", [], None, [
+        (b"CHAN1::FREQ?", NAN, -102), (b"CHAN1:FREQ 1500\xff\x01", None, -102),
+        (b"CHAN1:FREQ abc", None, -104), (b"CHAN1:FREQ? 5", NAN, -108), (b"CHAN1:FREQ", None, -109),
+        (b"CHAN1:REF 1", None, -113), (b"CHAN1:BOGUS?;*OPC?", NAN + ";1", -113),
+        (b"CHAN5:FREQ?", NAN, -114), (b"CHAN1:FREQ 1500 V", None, -131),
+        (b"CHAN1:GAIN 41", None, -222), (b"CHAN1:OUTF 24.1", None, -222),
+        (b"CHAN1:FREQ 1500;FREQ?", "1500.000", 0)]),
+    ("JQ5120", "jq", [], None, [(b"CHAN3:READ?", "{}", -114)]),
+    ("KLR620", "klr", [], None, [(b"CHAN1:GAIN 31;WORK?", "0", -222)]),
+    ("VN2810", "vn", ["--fault", "no-reply:2"], None, [(b"CHAN1:FREQ?", NAN, -240), (b"CHAN2:READ?", "{}", -240)]),
+    ("VN2810", "vn", ["--fault", "status51"], None, [(b"CHAN1:GAIN 3", None, -240)]),
+    ("VN2810", "vn", ["--fault", "keep-old:2"], None, [(b"CHAN1:FREQ 1500", None, -300)]),
+    ("KLR620", "klr", [], "/nonexistent/rfcardd-port", [(b"CHAN1:FREQ?", NAN, -241)]),
+]
+
+
+class TestRfcardd(unittest.TestCase):
+    def test_sets_read_back_as_rfcard_reads_them(self):
+        for (model, family), sets in SETS.items():
+            with self.subTest(model):
+                card = sim(family)
+                daemon = Daemon(model, card.line)
+                c = daemon.client()
+                for header, value, answer in sets:
+                    c.write(f"CHAN2:{header} {value}")
+                    self.assertEqual(c.query(f"CHAN2:{header}?"), answer)
+                self.assertEqual(c.query("SYST:ERR?"), '0,"No error"')
+                read = json.loads(c.query("CHAN2:READ?"))
+                c.close()
+                self.assertIn("verified", daemon.stop())
+                self.assertEqual(read, rfcard_report(card.line, model, 1))
+                card.stop()
+
+    def test_each_error_and_its_answer(self):
+        for model, family, args, port, cases in ERRORS:
+            card = sim(family, *args)
+            daemon = Daemon(model, port or card.line)
+            c = daemon.client()
+            for message, answer, code in cases:
+                with self.subTest(model=model, message=message):
+                    c.write_raw(message + b"\n")
+                    if answer is not None:
+                        self.assertEqual(c.read(), answer)
+                    self.assertTrue(c.query("SYST:ERR?").startswith(f"{code},"))
+            c.close()
+            daemon.stop()
+            card.stop()
+
+    def test_the_error_queue_keeps_the_first_and_says_it_overflowed(self):
+        card = sim("vn")
+        daemon = Daemon("VN2810", card.line)
+        c = daemon.client()
+        c.write(";".join(["CHAN9:FREQ?"] * 40))
+        self.assertEqual(c.read(), ";".join([NAN] * 40))
+        errors = [c.query("SYST:ERR?") for _ in range(33)]
+        self.assertEqual(errors[0][:4] + errors[30][:4] + errors[31][:4], "-114-114-350")
+        self.assertEqual(errors[32], '0,"No error"')
+        daemon.stop()
+        card.stop()
+
+    def test_a_line_without_end_closes_its_connection_only(self):
+        card = sim("vn")
+        daemon = Daemon("VN2810", card.line)
+        raw = socket.create_connection(("127.0.0.1", daemon.port))
+        try:
+            raw.sendall(b"X" * (1 << 20))
+            while raw.recv(4096):
+                pass
+        except OSError:
+            pass  # the server closed it with the rest unread
+        self.assertTrue(daemon.client().query("*IDN?").startswith("RFCARD,VN2810,"))
+        self.assertIn("over 64 KiB", daemon.stop())
+        card.stop()
+
+    def test_sixteen_clients(self):
+        """Twelve own a parameter of a channel each and set it, four only ask;
+        every answer is the one to its own request."""
+        card = sim("vn")
+        daemon = Daemon("VN2810", card.line)
+        clients = [daemon.client() for _ in range(16)]
+        last = {}
+        failures = []
+
+        def work(k, c):
+            ch, (header, unit) = k % 4 + 1, [("FREQ", 1000), ("GAIN", 0), ("OUTF", 0)][min(k // 4, 2)]
+            for i in range(200):
+                step = i % 4 if k < 12 else 1 + i % 3
+                if step == 0:
+                    value = {"FREQ": f"{1000 + 10 * k + i}.000", "GAIN": f"{(k + i) % 80 / 2:.1f}",
+                             "OUTF": ["70", "21.4"][i // 4 % 2]}[header]
+                    got, want = c.query(f"CHAN{ch}:{header} {value};{header}?"), value
+                    last[(ch, header)] = value
+                elif step == 1:
+                    got, want = c.query("*IDN?")[:13], "RFCARD,VN2810"
+                elif step == 2:
+                    got, want = json.loads(c.query(f"CHAN{ch}:READ?"))["ch"], str(ch - 1)
+                else:
+                    got, want = c.query("SYST:ERR:COUN?;*OPC?"), "0;1"
+                if got != want:
+                    failures.append((k, i, got, want))
+
+        threads = [threading.Thread(target=work, args=(k, c)) for k, c in enumerate(clients)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        self.assertEqual(failures, [])
+        check = daemon.client()
+        for (ch, header), value in last.items():
+            self.assertEqual(check.query(f"CHAN{ch}:{header}?"), value)
+        self.assertEqual(check.query("SYST:ERR?"), '0,"No error"')
+        daemon.stop()
+        card.stop()
+
+    def test_unplugged_and_plugged_in_again(self):
+        with tempfile.TemporaryDirectory() as folder:
+            link = os.path.join(folder, "card")
+            first = sim("vn")
+            os.symlink(first.line, link)
+            daemon = Daemon("VN2810", link)
+            c = daemon.client()
+            self.assertEqual(c.query("CHAN1:FREQ 1200;FREQ?"), "1200.000")
+            first.stop()
+            second = sim("vn")
+            os.remove(link)
+            os.symlink(second.line, link)
+            self.assertEqual(c.query("CHAN1:FREQ?"), "1000.000")  # the new card's own
+            self.assertEqual(c.query("SYST:ERR?"), '0,"No error"')
+            self.assertIn("opened again", daemon.stop())
+            second.stop()
+
+    def test_a_set_outlives_its_client(self):
+        card = sim("klr", "--trace")
+        daemon = Daemon("KLR620", card.line)
+        gone = socket.create_connection(("127.0.0.1", daemon.port))
+        gone.sendall(b"CHAN2:FREQ 4200;BAND 3")  # its end ends the message
+        gone.close()
+        card.wait_for("get band ch1")  # the last set, read back
+        self.assertEqual(daemon.client().query("CHAN2:FREQ?;BAND?"), "4200.000;3")
+        log = daemon.stop()
+        self.assertIn("CHANnel2:FREQuency 4200: verified", log)
+        self.assertIn("CHANnel2:BAND 3: verified", log)
+        card.stop()
+
+    def test_a_long_exchange_holds_up_only_its_own_client(self):
+        """Three queries a silent KLR620 takes a second each to give up on;
+        meanwhile another client is answered, by Unix-domain socket too."""
+        card = sim("klr", "--fault", "no-reply:0xa7")
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "klr.sock")
+            daemon = Daemon("KLR620", card.line, "--socket", path)
+            slow = socket.create_connection(("127.0.0.1", daemon.port))
+            slow.sendall(b"CHAN1:FREQ?;FREQ?;FREQ?\n")
+            local = socket.socket(socket.AF_UNIX)
+            local.connect(path)
+            local.sendall(b"*IDN?;*OPC?;SYST:ERR?\n")
+            answer = local.makefile().readline()
+            self.assertTrue(answer.startswith(f"RFCARD,KLR620,{card.line},"), answer)
+            self.assertTrue(answer.endswith(';1;0,"No error"\n'), answer)
+            self.assertEqual(select.select([slow], [], [], 0)[0], [])
+            self.assertEqual(slow.makefile().readline(), f"{NAN};{NAN};{NAN}\n")
+            daemon.stop()
+        card.stop()
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1], verbosity=2)
