@@ -129,12 +129,16 @@ CardService::Outcome CardService::query(const Job &job)
     const bool whole = job.kind == Job::Report;
     const CmdAgent::Readings r = m_Agent->takeReadings(
         m_Model, job.channel, whole ? QStringList() : CmdAgent::readingsFor(m_Model, job.key));
-    if (const RunEvents::Event *e = record.first(RunRecord::faults()))
-        return {-240, record.explain(*e, m_Model, RunRecord::ReadBack), QString()};
+    const RunEvents::Event *fault = record.first(RunRecord::faults());
+    const QString failed = fault ? record.explain(*fault, m_Model, RunRecord::ReadBack) : QString();
     const QVariantMap report = CmdAgent::reportOf(m_Model, job.channel, r, whole);
+    // The whole report is rfcard's, also when a reading failed: that key's
+    // text is then empty, as rfcard --part 1 prints it.
     if (whole)
-        return {0, QString(),
+        return {fault ? -240 : 0, failed,
             QString::fromUtf8(QJsonDocument::fromVariant(report).toJson(QJsonDocument::Compact))};
+    if (fault)
+        return {-240, failed, QString()};
     const QString text = report.value(job.key).toString();
     // A query answers in the unit its command sets: the output in MHz.
     if (job.key == QLatin1String("outfreq"))

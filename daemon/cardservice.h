@@ -27,7 +27,7 @@ public:
         enum Kind { Query, Set, Report };
         Kind kind = Query;
         int channel = 0; // 0 is the first
-        QString key; // Query: the report's key; Set: the option
+        QString key; // Query: the report's key; Set: the option; "*TST": the self-test
         CmdAgent::CardValues values; // Set: the value, in the card's units
     };
     struct Outcome {

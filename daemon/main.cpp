@@ -3,10 +3,12 @@
 
 #include "cards/cardlog.h"
 #include "daemon/cardservice.h"
+#include "daemon/listenfds.h"
 #include "daemon/scpiserver.h"
 #include "daemon/stopsignal.h"
 #include "serial/portname.h"
 #include "store/cardmodels.h"
+#include "store/safetext.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -83,6 +85,15 @@ int main(int argc, char *argv[])
         {QStringLiteral("socket"),
             QStringLiteral("Also listen on this Unix-domain socket (repeatable)."),
             QStringLiteral("PATH")},
+        {QStringLiteral("read-only-listen"),
+            QStringLiteral("A TCP address whose clients may only ask (repeatable)."),
+            QStringLiteral("ADDRESS:PORT")},
+        {QStringLiteral("read-only-socket"),
+            QStringLiteral("A Unix-domain socket whose clients may only ask (repeatable)."),
+            QStringLiteral("PATH")},
+        {QStringLiteral("name"),
+            QStringLiteral("The card's name, as rfcard-strict --service NAME reaches it."),
+            QStringLiteral("NAME")},
         {QStringLiteral("verbose"), QStringLiteral("Also log every exchange with the card.")},
     });
     parser.process(app);
@@ -107,26 +118,46 @@ int main(int argc, char *argv[])
     CardService card(model, port);
     ScpiServer server(card);
     QStringList said;
-    for (const QString &text : qAsConst(listen)) {
-        QHostAddress host;
-        quint16 number = 0;
-        QString bound;
-        QString error;
-        if (!address(text, &host, &number))
-            fail(2, QStringLiteral("--listen %1 is not ADDRESS:PORT").arg(text));
-        if (!server.listenTcp(host, number, &bound, &error))
-            fail(3, QStringLiteral("cannot listen on %1: %2").arg(text, error));
-        said << QStringLiteral("listening tcp ") + bound;
+    const QString readOnly = QStringLiteral(" (read-only)");
+    for (const bool ro : {false, true}) {
+        for (const QString &text :
+            ro ? parser.values(QStringLiteral("read-only-listen")) : listen) {
+            QHostAddress host;
+            quint16 number = 0;
+            QString bound;
+            QString error;
+            if (!address(text, &host, &number))
+                fail(2, QStringLiteral("%1 is not ADDRESS:PORT").arg(text));
+            if (!server.listenTcp(host, number, ro, &bound, &error))
+                fail(3, QStringLiteral("cannot listen on %1: %2").arg(text, error));
+            said << QStringLiteral("listening tcp ") + bound + (ro ? readOnly : QString());
+        }
+        for (const QString &path :
+            parser.values(ro ? QStringLiteral("read-only-socket") : QStringLiteral("socket"))) {
+            QString error;
+            if (!server.listenLocal(path, ro, &error))
+                fail(3, QStringLiteral("cannot listen on %1: %2").arg(path, error));
+            said << QStringLiteral("listening unix ") + path + (ro ? readOnly : QString());
+        }
     }
-    for (const QString &path : parser.values(QStringLiteral("socket"))) {
+    // A service manager's sockets: one named "read-only" (FileDescriptorName)
+    // only answers queries.
+    for (const ListenFds::Socket &s : ListenFds::take()) {
+        const bool ro = s.name == QLatin1String("read-only");
         QString error;
-        if (!server.listenLocal(path, &error))
-            fail(3, QStringLiteral("cannot listen on %1: %2").arg(path, error));
-        said << QStringLiteral("listening unix ") + path;
+        if (!server.adopt(s.fd, s.local, s.address, ro, &error))
+            fail(3,
+                QStringLiteral("cannot serve the socket passed on as %1: %2")
+                    .arg(s.address, error));
+        said << QStringLiteral("listening %1 %2").arg(s.local ? "unix" : "tcp", s.address)
+                + (ro ? readOnly : QString());
     }
     if (said.isEmpty())
         fail(2, QStringLiteral("nothing to listen on (--listen none and no --socket)"));
-    std::fprintf(stderr, "rfcardd: %s on %s\n", qPrintable(model), qPrintable(port));
+    const QString name = parser.value(QStringLiteral("name"));
+    std::fprintf(stderr, "rfcardd: %s%s on %s\n",
+        name.isEmpty() ? "" : qPrintable(SafeText::printable(name) + QLatin1Char(' ')),
+        qPrintable(model), qPrintable(SafeText::printable(port)));
     card.start();
     for (const QString &line : qAsConst(said))
         std::printf("%s\n", qPrintable(line));

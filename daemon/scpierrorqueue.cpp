@@ -21,6 +21,8 @@ QString ScpiErrorQueue::text(int code)
         return QStringLiteral("Header suffix out of range");
     case -131:
         return QStringLiteral("Invalid suffix");
+    case -203:
+        return QStringLiteral("Command protected");
     case -222:
         return QStringLiteral("Data out of range");
     case -240:

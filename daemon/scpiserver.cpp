@@ -11,6 +11,18 @@
 
 #include <cstdio>
 
+namespace {
+
+QString endpoint(const QHostAddress &address, quint16 port)
+{
+    return (address.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("[%1]:%2")
+                                                                : QStringLiteral("%1:%2"))
+        .arg(address.toString())
+        .arg(port);
+}
+
+} // namespace
+
 ScpiServer::ScpiServer(CardService &card, QObject *parent)
     : QObject(parent)
     , m_Card(card)
@@ -18,7 +30,7 @@ ScpiServer::ScpiServer(CardService &card, QObject *parent)
 }
 
 bool ScpiServer::listenTcp(
-    const QHostAddress &address, quint16 port, QString *bound, QString *error)
+    const QHostAddress &address, quint16 port, bool readOnly, QString *bound, QString *error)
 {
     auto *server = new QTcpServer(this);
     if (!server->listen(address, port)) {
@@ -26,25 +38,12 @@ bool ScpiServer::listenTcp(
         delete server;
         return false;
     }
-    const QHostAddress a = server->serverAddress();
-    *bound = (a.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("[%1]:%2")
-                                                            : QStringLiteral("%1:%2"))
-                 .arg(a.toString())
-                 .arg(server->serverPort());
-    connect(server, &QTcpServer::newConnection, this, [this, server] {
-        while (QTcpSocket *socket = server->nextPendingConnection()) {
-            const QHostAddress peer = socket->peerAddress();
-            adopt(socket,
-                (peer.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("[%1]:%2")
-                                                                  : QStringLiteral("%1:%2"))
-                    .arg(peer.toString())
-                    .arg(socket->peerPort()));
-        }
-    });
+    *bound = endpoint(server->serverAddress(), server->serverPort());
+    serve(server, readOnly);
     return true;
 }
 
-bool ScpiServer::listenLocal(const QString &path, QString *error)
+bool ScpiServer::listenLocal(const QString &path, bool readOnly, QString *error)
 {
     if (!LocalSocketPath::claim(path, error))
         return false;
@@ -54,14 +53,50 @@ bool ScpiServer::listenLocal(const QString &path, QString *error)
         delete server;
         return false;
     }
-    connect(server, &QLocalServer::newConnection, this, [this, server, path] {
-        while (QLocalSocket *socket = server->nextPendingConnection())
-            adopt(socket, LocalSocketPath::peer(socket->socketDescriptor(), path));
-    });
+    serve(server, path, readOnly);
     return true;
 }
 
-void ScpiServer::adopt(QIODevice *connection, const QString &peer)
+bool ScpiServer::adopt(
+    qintptr fd, bool local, const QString &address, bool readOnly, QString *error)
+{
+    if (local) {
+        auto *server = new QLocalServer(this);
+        if (!server->listen(fd)) {
+            *error = server->errorString();
+            delete server;
+            return false;
+        }
+        serve(server, address, readOnly);
+        return true;
+    }
+    auto *server = new QTcpServer(this);
+    if (!server->setSocketDescriptor(fd)) {
+        *error = server->errorString();
+        delete server;
+        return false;
+    }
+    serve(server, readOnly);
+    return true;
+}
+
+void ScpiServer::serve(QTcpServer *server, bool readOnly)
+{
+    connect(server, &QTcpServer::newConnection, this, [this, server, readOnly] {
+        while (QTcpSocket *socket = server->nextPendingConnection())
+            start(socket, endpoint(socket->peerAddress(), socket->peerPort()), readOnly);
+    });
+}
+
+void ScpiServer::serve(QLocalServer *server, const QString &path, bool readOnly)
+{
+    connect(server, &QLocalServer::newConnection, this, [this, server, path, readOnly] {
+        while (QLocalSocket *socket = server->nextPendingConnection())
+            start(socket, LocalSocketPath::peer(socket->socketDescriptor(), path), readOnly);
+    });
+}
+
+void ScpiServer::start(QIODevice *connection, const QString &peer, bool readOnly)
 {
     // A crowd of idle connections costs a descriptor each; past the limit
     // a new one is closed at once.
@@ -73,7 +108,7 @@ void ScpiServer::adopt(QIODevice *connection, const QString &peer)
         return;
     }
     ++m_Sessions;
-    auto *session = new ScpiSession(connection, peer, m_Card, this);
+    auto *session = new ScpiSession(connection, peer, readOnly, m_Card, this);
     connect(session, &ScpiSession::finished, this, [this, session] {
         --m_Sessions;
         session->deleteLater();

@@ -4,7 +4,6 @@
 #include "daemon/cardservice.h"
 
 #include <QHostAddress>
-#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -13,7 +12,8 @@ class QTcpServer;
 
 // The listeners of one card's instrument: TCP, and Unix-domain sockets (named
 // pipes on Windows), all speaking the same protocol, each connection a
-// session of its own on the one card.
+// session of its own on the one card. A read-only listener's sessions answer
+// queries and refuse every set.
 class ScpiServer : public QObject {
     Q_OBJECT
 
@@ -24,11 +24,16 @@ public:
 
     // Listens; the address actually bound (a port of 0 gets one from the
     // system) is told by `bound`.
-    bool listenTcp(const QHostAddress &address, quint16 port, QString *bound, QString *error);
-    bool listenLocal(const QString &path, QString *error);
+    bool listenTcp(
+        const QHostAddress &address, quint16 port, bool readOnly, QString *bound, QString *error);
+    bool listenLocal(const QString &path, bool readOnly, QString *error);
+    // Serves a socket a service manager made and passed on (ListenFds).
+    bool adopt(qintptr fd, bool local, const QString &address, bool readOnly, QString *error);
 
 private:
-    void adopt(QIODevice *connection, const QString &peer);
+    void serve(QTcpServer *server, bool readOnly);
+    void serve(QLocalServer *server, const QString &path, bool readOnly);
+    void start(QIODevice *connection, const QString &peer, bool readOnly);
 
     CardService &m_Card;
     int m_Sessions = 0;

@@ -34,10 +34,12 @@ void logSet(
 
 } // namespace
 
-ScpiSession::ScpiSession(QIODevice *device, const QString &peer, CardService &card, QObject *parent)
+ScpiSession::ScpiSession(
+    QIODevice *device, const QString &peer, bool readOnly, CardService &card, QObject *parent)
     : QObject(parent)
     , m_Device(device)
     , m_Peer(peer)
+    , m_ReadOnly(readOnly)
     , m_Card(card)
 {
     m_Device->setParent(this);
@@ -228,6 +230,7 @@ void ScpiSession::common(const ScpiParser::Unit &unit)
         // The self-test: does the card answer a read-back of the first channel?
         CardService::Job job;
         job.kind = CardService::Job::Report;
+        job.key = QStringLiteral("*TST");
         submit(job, "1", QString());
     }
 }
@@ -236,13 +239,15 @@ void ScpiSession::channelCommand(const ScpiParser::Unit &unit, const QString &ke
 {
     const QString model = m_Card.model();
     const QByteArray failed = key.isEmpty() ? QByteArray("{}") : NotANumber;
+    // The header's long form, once the channel is known to exist.
+    QString name = QString::fromLatin1(unit.header);
     const auto refuse = [&](int code, const QString &detail) {
         error(code, detail);
         if (unit.query)
             respond(failed);
         else
-            logSet(m_Peer, model, QString::fromLatin1(unit.header + ' ' + unit.params.join(',')),
-                code, detail);
+            logSet(m_Peer, model,
+                name + QLatin1Char(' ') + QString::fromLatin1(unit.params.join(',')), code, detail);
     };
     const int channels = model == CardModels::Jq5120 ? 2 : 4;
     if (channel < 1 || channel > channels)
@@ -250,8 +255,8 @@ void ScpiSession::channelCommand(const ScpiParser::Unit &unit, const QString &ke
             QStringLiteral("%1: the %2 has channels 1 to %3")
                 .arg(QString::fromLatin1(unit.header), model)
                 .arg(channels));
-    const QString name = key.isEmpty() ? QStringLiteral("CHANnel%1:READ").arg(channel)
-                                       : ScpiCommands::headerName(key, channel);
+    name = key.isEmpty() ? QStringLiteral("CHANnel%1:READ").arg(channel)
+                         : ScpiCommands::headerName(key, channel);
     const bool settable = CmdAgent::optionsSent(model).contains(key);
     const bool reported = key.isEmpty() || CmdAgent::reportOf(model, 0, {}, true).contains(key);
     if (!settable && !reported)
@@ -267,6 +272,8 @@ void ScpiSession::channelCommand(const ScpiParser::Unit &unit, const QString &ke
     }
     if (!settable)
         return refuse(-113, QStringLiteral("%1 is a query only").arg(name));
+    if (m_ReadOnly)
+        return refuse(-203, QStringLiteral("%1: this listener answers queries only").arg(name));
     if (unit.params.size() != 1)
         return refuse(unit.params.isEmpty() ? -109 : -108, name);
     const QByteArray given = unit.params.constFirst();
@@ -291,10 +298,10 @@ void ScpiSession::channelCommand(const ScpiParser::Unit &unit, const QString &ke
         return refuse(-104,
             QStringLiteral("%1 %2: not a whole number").arg(name, QString::fromLatin1(given)));
     } else {
-        (key == QLatin1String("band")         ? c.band
-                : key == QLatin1String("ref") ? c.ref
-                                              : c.workmode)
-            = int(v);
+        int &field = key == QLatin1String("band") ? c.band
+            : key == QLatin1String("ref")         ? c.ref
+                                                  : c.workmode;
+        field = int(v);
     }
     // The gain of the models whose work mode chooses its path is judged
     // once the card has told its mode.
@@ -312,7 +319,7 @@ void ScpiSession::submit(const CardService::Job &job, const QByteArray &failed, 
 {
     m_Waiting = true;
     const QPointer<ScpiSession> self(this);
-    const bool test = failed == "1";
+    const bool test = job.key == QLatin1String("*TST");
     const QString peer = m_Peer;
     const QString model = m_Card.model();
     m_Card.submit(job, [self, job, failed, what, peer, model, test](const CardService::Outcome &o) {
@@ -326,7 +333,7 @@ void ScpiSession::submit(const CardService::Job &job, const QByteArray &failed, 
         if (test)
             self->respond(o.error ? "1" : "0");
         else if (job.kind != CardService::Job::Set)
-            self->respond(o.error ? failed : o.text.toUtf8());
+            self->respond(o.text.isEmpty() ? failed : o.text.toUtf8());
         self->m_Waiting = false;
         self->run();
     });

@@ -31,8 +31,9 @@ public:
     static constexpr qint64 MaxUnsent = 1024 * 1024; // responses the client has not read
 
     // `peer` names the client in the log; `device` is the connection, which
-    // the session takes.
-    ScpiSession(QIODevice *device, const QString &peer, CardService &card, QObject *parent);
+    // the session takes. A read-only session refuses every set (-203).
+    ScpiSession(
+        QIODevice *device, const QString &peer, bool readOnly, CardService &card, QObject *parent);
 
 signals:
     void finished();
@@ -53,6 +54,7 @@ private:
 
     QIODevice *m_Device;
     const QString m_Peer;
+    const bool m_ReadOnly;
     CardService &m_Card;
     QQueue<QByteArray> m_Messages;
     QList<ScpiParser::Unit> m_Units; // the message in progress

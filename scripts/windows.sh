@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds rfcard.exe and rfcard-strict.exe for 64-bit Windows here, on Debian,
-# and packs them as rfcard-VERSION-win64.zip: static programs that need no
+# Builds rfcard.exe, rfcard-strict.exe and rfcardd.exe for 64-bit Windows here,
+# on Debian, and packs them as rfcard-VERSION-win64.zip: static programs that need no
 # DLL beside Windows' own, with the licences, a text on use and the manual
 # pages as text.
 #   scripts/windows.sh [BUILD_DIR]        (default build-win)
@@ -24,7 +24,7 @@ bash scripts/deps.sh g++-mingw-w64-x86-64-posix dpkg-dev perl python3 xz-utils z
 cache=${RFCARD_WINQT_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/rfcard/winqt}
 recipe=$( (cat scripts/winqt.sh; x86_64-w64-mingw32-g++-posix -dumpfullversion) | sha256sum)
 prefix=$cache/qt-5.15.8-${recipe:0:12}
-if [ ! -f "$prefix/lib/libQt5SerialPort.a" ]; then
+if [ ! -f "$prefix/lib/libQt5SerialPort.a" ] || [ ! -f "$prefix/lib/libQt5Network.a" ]; then
   mkdir -p "$cache"
   # Prefixes of other recipes, and sources a killed build left, are of no more use.
   find "$cache" -mindepth 1 -maxdepth 1 \( -name 'qt-5.15.8-*' -o -name 'src.*' \) \
@@ -58,27 +58,28 @@ fi
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=scripts/mingw-w64.cmake \
   -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release -DRFCARD_BUILD_TESTS=OFF \
   -DCMAKE_CXX_FLAGS=-Werror >/dev/null
-cmake --build "$build" -j2 --target rfcard rfcard-strict
+cmake --build "$build" -j2 --target rfcard rfcard-strict rfcardd
 
 name=rfcard-$version-win64
 stage=$build/$name
 rm -rf "$stage" "$build/$name.zip"
 mkdir -p "$stage/qt-licenses"
-for exe in rfcard rfcard-strict; do
+for exe in rfcard rfcard-strict rfcardd; do
   x86_64-w64-mingw32-strip -o "$stage/$exe.exe" "$build/$exe.exe"
 done
 cp LICENSE "$stage/LICENSE.txt"
 cp "$prefix"/licenses/* "$stage/qt-licenses/"
 cp packaging/windows/README.txt "$stage/README.txt"
 # The manual pages, as text a Windows user can open.
-for page in rfcard rfcard-strict rfcard-sim; do
+for page in rfcard rfcard-strict rfcard-sim rfcardd; do
   groff -man -Tutf8 -rLL=78n -rHY=0 "man/$page.1" 2>/dev/null | col -bx >"$stage/$page.txt"
 done
 cat >"$stage/qt-licenses/SOURCE.txt" <<EOF
-rfcard.exe and rfcard-strict.exe contain Qt 5.15.8 (Qt Core and Qt Serial
-Port), linked statically, under the GNU Lesser General Public License 3
+rfcard.exe, rfcard-strict.exe and rfcardd.exe contain Qt 5.15.8 (Qt Core, Qt
+Network and Qt Serial Port), linked statically, under the GNU Lesser General
+Public License 3
 (LICENSE.LGPL3 here, with the GPL it builds on). Qt's source:
-- Qt Core: Debian's source package qtbase-opensource-src 5.15.8
+- Qt Core and Qt Network: Debian's source package qtbase-opensource-src 5.15.8
   (apt-get source qtbase-opensource-src on Debian 12), or Qt's own archive
   qtbase-everywhere-opensource-src-5.15.8 from download.qt.io;
 - Qt Serial Port: the tag v5.15.8-lts-lgpl of Qt's qtserialport repository.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The recipe for the Qt that rfcard.exe links: Qt 5.15.8 Core and Serial Port,
-# cross-built with MinGW-w64 for 64-bit Windows, static, and only what rfcard
-# needs (no GUI, no network, no ICU; the text codecs, GBK among them, stay in).
+# The recipe for the Qt that rfcard.exe links: Qt 5.15.8 Core, Network (for
+# rfcardd and rfcard-strict --service) and Serial Port, cross-built with
+# MinGW-w64 for 64-bit Windows, static, and only what rfcard needs (no GUI,
+# no TLS, no ICU; the text codecs, GBK among them, stay in).
 # scripts/windows.sh runs it when its cache has no prefix built by this very
 # file (the cache key is this file's checksum), so a change here rebuilds.
 #   scripts/winqt.sh QTBASE_SRC SERIALPORT_TARBALL PREFIX
@@ -33,15 +34,15 @@ cd "$src"
   -no-gui -no-widgets -no-opengl -no-dbus -no-icu -no-openssl -no-sql-sqlite \
   -qt-zlib -qt-pcre -no-zstd \
   -silent
-# Qt Core with the bundled PCRE2 it links, the host tools moc and rcc (qmake
-# is built already), and the WinMain library that Qt's CMake files expect
-# to find; nothing else of qtbase.
+# Qt Core with the bundled PCRE2 it links, Qt Network, the host tools moc
+# and rcc (qmake is built already), and the WinMain library that Qt's CMake
+# files expect to find; nothing else of qtbase.
 (cd src && ../bin/qmake -o Makefile src.pro)
-make -j"$jobs" -C src sub-corelib sub-winmain sub-rcc
+make -j"$jobs" -C src sub-corelib sub-network sub-winmain sub-rcc
 # Installs qmake, the platform configurations it reads and Qt's own scripts (the top-level
 # targets), then what was built, headers and CMake files included.
 make install_syncqt install_mkspecs sub-qmake-qmake-aux-pro-install_subtargets
-for d in src/tools/moc src/tools/rcc src/3rdparty/pcre2 src/corelib src/winmain; do
+for d in src/tools/moc src/tools/rcc src/3rdparty/pcre2 src/corelib src/network src/winmain; do
   make -C "$d" install
 done
 # The licences a program that links this Qt ships with.

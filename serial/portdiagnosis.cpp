@@ -152,14 +152,14 @@ QString lockHolder(const QString &path)
             continue;
         const QString pid = QString::fromLatin1(lock.readLine().trimmed());
         if (!pid.isEmpty() && QFileInfo::exists(QStringLiteral("/proc/") + pid))
-            return QStringLiteral("%1 (%2)").arg(pid, processName(pid));
+            return pid;
     }
     return QString();
 }
 
 // The processes that have `path` open, as /proc lists them (all of them for
 // root, one's own otherwise).
-QStringList holders(const QString &path)
+QStringList openedBy(const QString &path)
 {
     const QString target = QFileInfo(path).canonicalFilePath();
     QStringList found;
@@ -173,11 +173,16 @@ QStringList holders(const QString &path)
         for (const QString &fd : QDir(fds).entryList(QDir::System | QDir::NoDotAndDotDot)) {
             if (QFile::symLinkTarget(fds + QLatin1Char('/') + fd) != target)
                 continue;
-            found << QStringLiteral("%1 (%2)").arg(pid, processName(pid));
+            found << pid;
             break;
         }
     }
     return found;
+}
+
+QString named(const QString &pid)
+{
+    return QStringLiteral("%1 (%2)").arg(pid, processName(pid));
 }
 
 } // namespace
@@ -216,8 +221,10 @@ QString PortDiagnosis::explain(const QString &name)
         return permissionHint(path, st);
     const QString locked = lockHolder(path);
     if (!locked.isEmpty())
-        return QStringLiteral("%1 is busy: process %2 holds its lock").arg(path, locked);
-    const QStringList busy = holders(path);
+        return QStringLiteral("%1 is busy: process %2 holds its lock").arg(path, named(locked));
+    QStringList busy = openedBy(path);
+    for (QString &pid : busy)
+        pid = named(pid);
     if (!busy.isEmpty())
         return QStringLiteral("%1 is busy: process %2 has it open")
             .arg(path, busy.join(QStringLiteral(", process ")));
@@ -238,11 +245,27 @@ QString PortDiagnosis::foreignOwner(const QString &name)
         : QStringLiteral("user %1").arg(st.st_uid);
 }
 
+QList<qint64> PortDiagnosis::holders(const QString &name)
+{
+    const QString path = systemLocation(name);
+    QList<qint64> pids;
+    for (const QString &pid : QStringList(lockHolder(path)) + openedBy(path)) {
+        if (!pid.isEmpty() && !pids.contains(pid.toLongLong()))
+            pids << pid.toLongLong();
+    }
+    return pids;
+}
+
 #else // Q_OS_WIN
 
 QString PortDiagnosis::foreignOwner(const QString &)
 {
     return QString();
+}
+
+QList<qint64> PortDiagnosis::holders(const QString &)
+{
+    return {};
 }
 
 QString PortDiagnosis::explain(const QString &name)

@@ -1,6 +1,7 @@
 #ifndef PORTDIAGNOSIS_H
 #define PORTDIAGNOSIS_H
 
+#include <QList>
 #include <QString>
 
 // rfcard says only "open uart "NAME" failed", whatever the cause. This looks
@@ -21,6 +22,11 @@ public:
     // program playing one. Empty otherwise (and always on Windows, where a
     // COM port has no owner).
     static QString foreignOwner(const QString &name);
+
+    // The processes that hold the port: the one its lock file names, if it
+    // runs, and those that have it open (all of them for root, one's own
+    // otherwise). Empty on Windows.
+    static QList<qint64> holders(const QString &name);
 };
 
 #endif // PORTDIAGNOSIS_H

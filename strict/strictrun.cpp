@@ -13,6 +13,7 @@
 #include "store/safetext.h"
 #include "store/settingsreport.h"
 #include "strict/argumentcheck.h"
+#include "strict/servicerun.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -66,6 +67,9 @@ asked for each value it was given. The exit status:
   8  the card answered, but does not hold what was set
 When several apply, the first of 5, 4, 2, 3, 8, 7 is given.
 RFCARD_STRICT_VERIFY=0 leaves out the read-back after a set run.
+--service NAME|PATH makes the run through rfcardd, the service that owns the
+card's port (/run/rfcard/NAME.sock): the values given are set and read back by
+it, and nothing is read from or written to the settings.
 )";
 
 QString channelWords(int part, int ch)
@@ -113,8 +117,56 @@ int StrictRun::exec(const QStringList &arguments)
     return status;
 }
 
-int StrictRun::run(const QStringList &arguments)
+QString StrictRun::refusal(const QString &model, int part, int ch) const
 {
+    const QCommandLineParser &parser = CmdAgent::instance()->parser;
+    if ((part == 0 || part == 1) && model == CardModels::Jq5120 && ch > 1)
+        return QStringLiteral("%1 is refused: the JQ5120 has two channels, %2 and %3; nothing was "
+                              "sent or stored")
+            .arg(channelWords(part, ch), channelWords(part, 0), channelWords(part, 1));
+    if (part != 0 || !CardModels::isKnown(model))
+        return QString();
+    // rfcard stores an option its card does not take, and sends nothing for
+    // it: the person meant something that would not happen.
+    const QStringList sent = CmdAgent::optionsSent(model);
+    for (const QString &option : CmdAgent::channelOptions()) {
+        if (parser.isSet(option) && !sent.contains(option))
+            return QStringLiteral("--%1 is not used by the %2, which takes only --%3; rfcard "
+                                  "would store it and send nothing; nothing was sent or stored")
+                .arg(option, model, sent.join(QStringLiteral(", --")));
+    }
+    return QString();
+}
+
+int StrictRun::throughService(const QString &name, int part, int ch)
+{
+    ServiceRun service(name, CmdAgent::instance()->parser, m_Out);
+    ServiceRun::Verdict verdict;
+    if (!service.connect(&verdict))
+        return finish(verdict.status, verdict.reason, verdict.advice);
+    const QString refused = refusal(service.model(), part, ch);
+    if (!refused.isEmpty())
+        return finish(Refused, refused);
+    verdict = service.run(part, ch);
+    return finish(verdict.status, verdict.reason, verdict.advice);
+}
+
+int StrictRun::run(QStringList arguments)
+{
+    // --service is rfcard-strict's own; rfcard's parser reads the rest.
+    QString service;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString a = arguments.at(i);
+        const bool split = a == QLatin1String("--service") || a == QLatin1String("-service");
+        if (!split && !a.startsWith(QLatin1String("--service=")))
+            continue;
+        if (split && i + 1 == arguments.size()) {
+            say(QStringLiteral("--service needs a name or a socket's path"));
+            return Usage;
+        }
+        service = split ? arguments.takeAt(i + 1) : a.mid(10);
+        arguments.removeAt(i--);
+    }
     CmdAgent *agent = CmdAgent::instance();
     agent->init();
     agent->reportOut = m_Out;
@@ -148,6 +200,8 @@ int StrictRun::run(const QStringList &arguments)
     if (check.verdict() != ArgumentCheck::Run)
         return finish(
             check.verdict() == ArgumentCheck::Positional ? Usage : Refused, check.reason());
+    if (!service.isEmpty())
+        return throughService(service, check.part(), check.channel());
 
     // rfcard's start-up and run, as in its main.
     qInstallMessageHandler(logLine);
@@ -159,23 +213,9 @@ int StrictRun::run(const QStringList &arguments)
     const int ch = check.channel();
     const QString model = agent->cardOfRun();
     const bool run = part == 0 || part == 1;
-    if (run && model == CardModels::Jq5120 && ch > 1)
-        return finish(Refused,
-            QStringLiteral("%1 is refused: the JQ5120 has two channels, %2 and %3; nothing was "
-                           "sent or stored")
-                .arg(channelWords(part, ch), channelWords(part, 0), channelWords(part, 1)));
-    if (part == 0 && CardModels::isKnown(model)) {
-        // rfcard stores an option its card does not take, and sends nothing
-        // for it: the person meant something that would not happen.
-        const QStringList sent = CmdAgent::optionsSent(model);
-        for (const QString &option : CmdAgent::channelOptions()) {
-            if (parser.isSet(option) && !sent.contains(option))
-                return finish(Refused,
-                    QStringLiteral("--%1 is not used by the %2, which takes only --%3; rfcard "
-                                   "would store it and send nothing; nothing was sent or stored")
-                        .arg(option, model, sent.join(QStringLiteral(", --"))));
-        }
-    }
+    const QString refused = refusal(model, part, ch);
+    if (!refused.isEmpty())
+        return finish(Refused, refused);
     // A port in the shared settings may have been put there by another
     // operator; one that leads to a device of theirs (a pseudo-terminal with
     // a program playing the card, a node in their folder) would take this
@@ -218,9 +258,15 @@ int StrictRun::run(const QStringList &arguments)
                                "takes without them (%1): %2")
                     .arg(port, notLoaded));
         const RunEvents::Event *failed = record.first({RunEvents::PortFailed});
+        // A port the service owns is reached through it.
+        const QString service = ServiceRun::holding(port);
         return finish(PortFailed,
             (failed ? failed->line + QStringLiteral(": ") : QString())
-                + PortDiagnosis::explain(port));
+                + PortDiagnosis::explain(port),
+            service.isEmpty() ? QString()
+                              : QStringLiteral("the rfcard service %1 owns the port: give "
+                                               "--service %1 to make the run through it")
+                                    .arg(service));
     }
     const RunRecord::Stage stage = part == 0 ? RunRecord::SetCommands : RunRecord::ReadBack;
     if (const RunEvents::Event *e = record.first({RunEvents::Refused}))

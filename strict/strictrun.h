@@ -32,7 +32,11 @@ public:
     int exec(const QStringList &arguments);
 
 private:
-    int run(const QStringList &arguments);
+    int run(QStringList arguments);
+    int throughService(const QString &name, int part, int ch);
+    // Why the run would be refused for the card model: a channel it does
+    // not have, an option its driver does not use; empty when it is not.
+    QString refusal(const QString &model, int part, int ch) const;
     // A line of rfcard-strict's own, said when the run is over.
     void say(const QString &text);
     // Says the exit line (when the status is not 0 and there is a reason),

@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
-# The bash completions of rfcard, rfcard-strict and rfcard-sim, sourced as
-# bash-completion would and asked for the candidates of command lines.
-#   completion.sh DIR   (DIR holds the three completion files)
+# The bash completions of rfcard, rfcard-strict, rfcard-sim and rfcardd,
+# sourced as bash-completion would and asked for the candidates of command
+# lines.
+#   completion.sh DIR   (DIR holds the completion files)
 set -uo pipefail
 dir=$1
 . "$(dirname "$0")/lib.sh"
 harness completion
 . "$dir/rfcard-strict" # brings rfcard's along, as it does when installed
 . "$dir/rfcard-sim"
+. "$dir/rfcardd"
 
 # Serial devices of a made-up /dev.
-export _RFCARD_DEV=$work d=$work
-mkdir -p "$d/serial/by-id" "$d/pts"
+export _RFCARD_DEV=$work _RFCARD_RUN=$work/run d=$work
+mkdir -p "$d/serial/by-id" "$d/pts" "$d/run"
+/usr/bin/python3 -c "import socket; socket.socket(socket.AF_UNIX).bind('$d/run/lab.sock')"
 touch "$d/serial/by-id/usb-Serial_Adapter_A1-if00-port0" "$d/ttyUSB0" "$d/ttyACM1" "$d/ttyS0" \
   "$d/pts/3" "$d/null"
 
@@ -32,7 +35,9 @@ expect() { # LINE EXPECTED-CANDIDATES
 options="--card --com --part --ch --gch --freq --gain --outfreq --ref --workmode --band --gainmode
 --upfreq --upgain --help --version"
 expect "rfcard ''" "$options"
-expect "rfcard-strict ''" "$options"
+expect "rfcard-strict ''" "$options --service"
+expect "rfcard-strict --service ''" "lab"
+expect "rfcard-strict --service lab --ch 1 --se" "--service"
 expect "rfcard --c" "--card --com --ch"
 expect "rfcard --card ''" "vn2810 jq5140 klr620 jq5120"
 expect "rfcard --card jq" "jq5140 jq5120"
@@ -62,5 +67,9 @@ expect "rfcard-sim --family klr --fault ''" "no-reply short long wrong-code spli
 expect "rfcard-sim --fault s" "short status51 status53 split"
 expect "rfcard-sim --port $d/ttyA" "$d/ttyACM1"
 expect "rfcard-sim --trace --t" "--trace --temp --type"
+
+expect "rfcardd --c" "--card --com"
+expect "rfcardd --card v" "vn2810"
+expect "rfcardd --com $d/ttyU" "$d/ttyUSB0"
 
 summary

@@ -17,8 +17,8 @@ if dpkg-query -W -f='${Status}' rfcard 2>/dev/null | grep -q installed \
   exit 2
 fi
 
-users=(rfcard-op1 rfcard-op2)
-a=${users[0]} b=${users[1]}
+users=(rfcard-op1 rfcard-op2 rfcard-op3) # op3 is no member of dialout
+a=${users[0]} b=${users[1]} c=${users[2]}
 bin=/opt/rfcard/bin data=/var/lib/rfcard S=/var/lib/rfcard/rfcard.json
 on_exit 'for u in "${users[@]}"; do pkill -KILL -u "$u"; sleep 0.2; userdel "$u"; done'
 on_exit 'DEBIAN_FRONTEND=noninteractive bash scripts/apt-get.sh purge -y -qq rfcard'
@@ -28,14 +28,15 @@ deb=$(ls -t "$build"/rfcard_*.deb | head -n 1)
 DEBIAN_FRONTEND=noninteractive bash scripts/apt-get.sh install -y -qq "$deb" >/dev/null \
   || { echo "cannot install $deb"; exit 1; }
 getent group dialout >/dev/null || { groupadd -r dialout; on_exit groupdel dialout; }
-for u in "${users[@]}"; do useradd -M -N -G dialout -s /bin/sh "$u"; done
+for u in "$a" "$b"; do useradd -M -N -G dialout -s /bin/sh "$u"; done
+useradd -M -N -s /bin/sh "$c"
 
 echo "== the installed layout"
 check "program folder is root's and writable by nobody else" \
   test -z "$(find /opt/rfcard \( ! -user root -o -perm /022 \) ! -type l)"
 check "settings link is root's" test "$(stat -c %U "$bin/rfcard.json")" = root
 check "data folder: group dialout, 2770" test "$(stat -c %G:%a "$data")" = dialout:2770
-for cmd in rfcard rfcard-strict rfcard-sim; do
+for cmd in rfcard rfcard-strict rfcard-sim rfcardd; do
   check "$cmd on the PATH" test "$(readlink -f /usr/bin/$cmd)" = $bin/$cmd
   check "$cmd completion" test -f "$(readlink -f /usr/share/bash-completion/completions/$cmd)"
 done
@@ -227,6 +228,55 @@ check "names taken: the old file kept under a free name" \
 check "names taken: the settings link is root's" test "$(readlink $bin/rfcard.json)" = "$S"
 check "names taken: no migration folder left" test -z "$(ls -d /var/lib/.rfcard-migrate.* 2>/dev/null)"
 
+echo "== the card service, as its units start it (here without systemd)"
+# rfcardd@lab.socket and rfcardd@lab.service, by hand: the socket made for
+# the group, rfcardd as its own user with the socket passed on.
+sim svc "$build" --family vn --trace
+chgrp dialout "$svc" && chmod 660 "$svc" # as a serial port is
+printf 'CARD=VN2810\nCOM=%s\n' "$svc" >/etc/rfcard/rfcardd/lab.conf
+quiet() { "$@" >/dev/null 2>&1; }
+check "the units verify" systemd-analyze verify rfcardd@lab.socket rfcardd@lab.service
+check "the service's exposure is low" quiet systemd-analyze security --offline=true \
+  --threshold=20 /lib/systemd/system/rfcardd@.service
+check "its user is a system user in dialout" \
+  test "$(id -u rfcardd)" -lt 1000 -a "$(id -u rfcardd)" -gt 0 -a -n "$(id -Gn rfcardd | grep -w dialout)"
+service_uid=$(id -u rfcardd)
+# As rfcardd@lab.socket makes the sockets, then as rfcardd@lab.service starts it.
+install -d -m 755 /run/rfcard
+systemd-socket-activate -l /run/rfcard/lab.sock --fdname=control \
+  -l /run/rfcard/lab-ro.sock --fdname=read-only \
+  setpriv --reuid=rfcardd --regid=rfcardd --init-groups \
+  $bin/rfcardd --name lab --card VN2810 --com "$svc" --listen none >/dev/null 2>>"$work/rfcardd.log" &
+on_exit "kill $!"
+for ((t = 0; t < 400; ++t)); do [ -S /run/rfcard/lab-ro.sock ] && break; sleep 0.05; done
+chgrp dialout /run/rfcard/lab.sock && chmod 660 /run/rfcard/lab.sock
+chmod 666 /run/rfcard/lab-ro.sock
+as "$a" rfcard-strict --service lab --ch 1 --freq 1500 2>"$work/a.err"
+check "a member sets through the service" test $? -eq 0
+as "$b" rfcard-strict --service lab --part 1 --gch 1 >"$work/b.out" 2>/dev/null
+check "and the card holds it" grep -q '"freq": "1500.000"' "$work/b.out"
+check "the log names the member and the set" grep -q \
+  "uid [0-9]* ($a) on /run/rfcard/lab.sock: VN2810 CHANnel2:FREQuency 1500: verified" "$work/rfcardd.log"
+as "$c" rfcard-strict --service lab --part 1 2>"$work/c.err"
+check "a non-member cannot connect" test $? -eq 4
+check "and is told why" grep -q "lab.sock lets its owner root and the group dialout connect" "$work/c.err"
+as "$a" rfcard-strict --service lab --com /dev/ttyS0 --ch 1 --freq 1200 2>/dev/null
+check "no member points the service at another port" test $? -eq 2
+as "$b" rfcard-strict --card vn2810 --com "$svc" --freq 1200 2>"$work/b.err"
+check "the port the service holds, without it: 4" test $? -eq 4
+check "and the option to use" grep -q "the rfcard service lab owns the port: give --service lab" "$work/b.err"
+check "the read-only socket answers" \
+  test "$(as "$c" rfcard-strict --service /run/rfcard/lab-ro.sock --part 1 --gch 1 2>/dev/null | jq -r .freq)" = 1500.000
+as "$c" rfcard-strict --service /run/rfcard/lab-ro.sock --ch 1 --freq 1200 2>"$work/c.err"
+check "and refuses sets" grep -q "Command protected" "$work/c.err"
+old_deb=$work/rfcard_1.0.2-4.deb
+dpkg-deb -R "$deb" "$work/4" && sed -i 's/^Version: .*/Version: 1.0.2-4/' "$work/4/DEBIAN/control"
+dpkg-deb -b "$work/4" "$old_deb" >/dev/null
+install_deb "$old_deb" && install_deb "$deb"
+check "upgraded from 1.0.2-4 with the service running" test $? -eq 0
+as "$a" rfcard-strict --service lab --ch 1 --freq 1300 2>/dev/null
+check "it serves on" test $? -eq 0
+
 echo "== purge, while a member's process keeps writing in a folder of its own there"
 as "$a" mkdir "$data/mine"
 timeout 300 runuser -u "$a" -- sh -c "cd $data/mine && i=0 && while :; do : >f\$i; i=\$((i + 1)); done" \
@@ -238,5 +288,7 @@ check "purged, not half removed" fails dpkg-query -W -f='${Status}' rfcard
 check "the settings folder is gone" test ! -e "$data"
 kill "$writer" 2>/dev/null; wait "$writer" 2>/dev/null
 check "nothing left behind" test -z "$(ls -d /var/lib/.rfcard-purged.* /opt/rfcard 2>/dev/null)"
+check "the service's user is gone" fails id rfcardd
+check "no listener left" test -z "$(pgrep -U "$service_uid"; ls /run/rfcard 2>/dev/null)"
 
 summary

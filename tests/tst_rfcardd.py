@@ -2,7 +2,7 @@
 """rfcardd as a lab's script meets it: pyvisa with its pure-Python backend on
 TCP, against rfcardd serving a card that rfcard-sim plays, beside rfcard's
 own read-back of the same card.
-    tst_rfcardd.py RFCARDD RFCARD_SIM RFCARD   (exit 77: no pyvisa here)"""
+    tst_rfcardd.py RFCARDD RFCARD_SIM RFCARD RFCARD_STRICT   (exit 77: no pyvisa)"""
 import json
 import os
 import select
@@ -13,6 +13,7 @@ import sys
 import tempfile
 import threading
 import unittest
+from concurrent.futures import ThreadPoolExecutor
 
 try:
     import pyvisa
@@ -20,7 +21,7 @@ except ImportError:
     print("pyvisa (python3-pyvisa-py) is not installed: skipped")
     sys.exit(77)
 
-RFCARDD, SIM, RFCARD = sys.argv[1:4]
+RFCARDD, SIM, RFCARD, STRICT = sys.argv[1:5]
 NAN = "9.91E37"
 RM = pyvisa.ResourceManager("@py")
 
@@ -55,8 +56,9 @@ def sim(family, *args):
 
 class Daemon(Program):
     def __init__(self, model, port, *args):
-        super().__init__(RFCARDD, "--card", model, "--com", port, "--listen", "127.0.0.1:0", *args)
-        self.port = int(self.line.rsplit(":", 1)[1])
+        listen = [] if "--listen" in args else ["--listen", "127.0.0.1:0"]
+        super().__init__(RFCARDD, "--card", model, "--com", port, *listen, *args)
+        self.port = int(self.line.split()[2].rsplit(":", 1)[1])
 
     def client(self):
         return RM.open_resource(f"TCPIP::127.0.0.1::{self.port}::SOCKET", read_termination="\n",
@@ -96,14 +98,64 @@ ERRORS = [
         (b"CHAN1:FREQ 1500;FREQ?", "1500.000", 0)]),
     ("JQ5120", "jq", [], None, [(b"CHAN3:READ?", "{}", -114)]),
     ("KLR620", "klr", [], None, [(b"CHAN1:GAIN 31;WORK?", "0", -222)]),
-    ("VN2810", "vn", ["--fault", "no-reply:2"], None, [(b"CHAN1:FREQ?", NAN, -240), (b"CHAN2:READ?", "{}", -240)]),
+    ("VN2810", "vn", ["--fault", "no-reply:2"], None, [(b"CHAN1:FREQ?", NAN, -240), (b"CHAN2:READ?",
+     '{"ch":"1","freq":"","gain":"0.0","hardch":"1","outfreq":"0","temp":"25"}', -240)]),
     ("VN2810", "vn", ["--fault", "status51"], None, [(b"CHAN1:GAIN 3", None, -240)]),
     ("VN2810", "vn", ["--fault", "keep-old:2"], None, [(b"CHAN1:FREQ 1500", None, -300)]),
     ("KLR620", "klr", [], "/nonexistent/rfcardd-port", [(b"CHAN1:FREQ?", NAN, -241)]),
 ]
 
 
+# rfcard-strict's set run and read-back of each model, the fault code that
+# spoils them (the frequency's: set and read back), the faults the family has.
+STRICT_RUNS = [
+    ("jq", "2", "--card jq5140 --ch 2 --freq 1500 --gain 20.5 --workmode 0 --ref 1 --outfreq 140", "--gch 2"),
+    ("jq", "2", "--card jq5120 --ch 1 --freq 1200 --gain 30 --ref 0 --band 1", "--gch 1"),
+    ("vn", "2", "--card vn2810 --ch 0 --freq 2400 --gain 12.5 --outfreq 21.4", "--gch 0"),
+    ("klr", "0xa7", "--card klr620 --ch 3 --freq 4200 --gain 20 --workmode 1 --band 3", "--gch 3"),
+]
+FAULTS = ["no-reply", "short", "long", "wrong-code", "status51", "status53", "split", "garbage",
+          "late", "keep-old"]
+
+
+def strict_run(family, fault, args, through_service):
+    """rfcard-strict on a card with the fault, on its port or through rfcardd."""
+    card = sim(family, "--split-pause", "1000", "--late-ms", "3000", *(["--fault", fault] if fault else []))
+    with tempfile.TemporaryDirectory() as folder:
+        shutil.copy(STRICT, folder)
+        daemon = Daemon(args.split()[1], card.line, "--socket", f"{folder}/card.sock") if through_service else None
+        where = ["--service", f"{folder}/card.sock"] if through_service else ["--com", card.line]
+        run = subprocess.run([os.path.join(folder, "rfcard-strict"), *where, *args.split()],
+                             capture_output=True, text=True)
+        if daemon:
+            daemon.stop()
+    card.stop()
+    return run.returncode, run.stdout
+
+
 class TestRfcardd(unittest.TestCase):
+    def test_strict_through_the_service_as_without_it(self):
+        cases = []
+        for family, code, setting, channel in STRICT_RUNS:
+            model = setting.split()[1]
+            for fault in [None] + FAULTS:
+                if family == "klr" and fault and fault.startswith("status"):
+                    continue  # a KLR620 reply has no status byte
+                spoil = fault and f"{fault}:{'0xa2' if fault == 'keep-old' and family == 'klr' else code}"
+                for args in (setting, f"--card {model} --part 1 {channel}"):
+                    cases += [(family, spoil, args, side) for side in (False, True)]
+        with ThreadPoolExecutor(8) as pool:
+            outcomes = list(pool.map(lambda c: strict_run(*c), cases))
+        for i in range(0, len(cases), 2):
+            with self.subTest(fault=cases[i][1], run=cases[i][2]):
+                # What a reply that comes late, or in two pieces a second
+                # apart, spoils after the first query depends on where its
+                # bytes fall: two runs on the port itself differ as much.
+                timed = cases[i][1] and cases[i][1].startswith(("late", "split"))
+                self.assertEqual(outcomes[i + 1][:1 if timed else 2], outcomes[i][:1 if timed else 2])
+        statuses = {status for status, _ in outcomes}
+        self.assertEqual(statuses, {0, 3, 8})  # every outcome a fault kind has
+
     def test_sets_read_back_as_rfcard_reads_them(self):
         for (model, family), sets in SETS.items():
             with self.subTest(model):
@@ -218,6 +270,15 @@ class TestRfcardd(unittest.TestCase):
             self.assertIn("opened again", daemon.stop())
             second.stop()
 
+    def test_a_read_only_listener_answers_and_refuses_sets(self):
+        card = sim("vn")
+        daemon = Daemon("VN2810", card.line, "--listen", "none", "--read-only-listen", "127.0.0.1:0")
+        self.assertTrue(daemon.line.endswith("(read-only)"))
+        c = daemon.client()
+        self.assertEqual(c.query("CHAN1:FREQ 1500;FREQ?;:SYST:ERR?").split(";")[:2], ["1000.000", "-203,\"Command protected"])
+        daemon.stop()
+        card.stop()
+
     def test_a_set_outlives_its_client(self):
         card = sim("klr", "--trace")
         daemon = Daemon("KLR620", card.line)
@@ -253,4 +314,4 @@ class TestRfcardd(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    unittest.main(argv=sys.argv[:1] + sys.argv[5:], verbosity=2)

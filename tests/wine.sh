@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# rfcard.exe and rfcard-strict.exe under Wine 10, against the Linux build, on
-# simulated cards mapped as COM5 (docs/windows.md says what this shows).
+# rfcard.exe, rfcard-strict.exe and rfcardd.exe under Wine 10, against the
+# Linux build, on simulated cards mapped as COM5 (docs/windows.md says what
+# this shows).
 #   tests/wine.sh [LINUX_BUILD] [WINDOWS_BUILD]   (default build-test build-win; root)
 # RFCARD_WINE_MODEMSTATUS=0 leaves tests/wine/modemstatus.c out.
 set -uo pipefail
@@ -17,7 +18,7 @@ done
 harness wine
 need_root
 lin=$(realpath "${1:-build-test}") winb=$(realpath "${2:-build-win}")
-bash scripts/deps.sh g++-mingw-w64-x86-64-posix gcc libc6-dev bsdutils jq >/dev/null
+bash scripts/deps.sh g++-mingw-w64-x86-64-posix gcc libc6-dev bsdutils jq python3-pyvisa-py >/dev/null
 root=$(bash scripts/wine10root.sh) || exit 2
 mount -t proc proc "$root/proc" && mount --rbind /dev "$root/dev" && mount -t tmpfs tmpfs "$root/tmp" \
   && mkdir -p "$root$work" && mount --bind "$work" "$root$work" || exit 2
@@ -35,7 +36,7 @@ fi
 
 W=$work/win L=$work/lin
 mkdir "$W" "$L"
-cp "$winb/rfcard.exe" "$winb/rfcard-strict.exe" "$work"/*.exe "$W/"
+cp "$winb/rfcard.exe" "$winb/rfcard-strict.exe" "$winb/rfcardd.exe" "$work"/*.exe "$W/"
 cp "$lin/rfcard" "$lin/rfcard-strict" "$L/"
 # inwine COMMAND: in the root, in $W, on a console of its own (script).
 inwine() {
@@ -199,5 +200,31 @@ done <<'ROWS'
 1 --card klr620 --ch 1 band 3
 2 --card jq5120 --ch 3
 ROWS
+
+echo "== rfcardd.exe: the card as an instrument, driven by pyvisa from Linux"
+sim port "$lin" --family vn --trace
+ln -sfn "$port" "$work/com5"
+inwine "/usr/lib/wine/wine64 rfcardd.exe --card vn2810 --com com5 --listen 127.0.0.1:0 \
+  >$work/d.out 2>$work/d.err" &
+daemon=$!
+for ((t = 0; t < 600; ++t)); do grep -q listening "$work/d.out" 2>/dev/null && break; sleep 0.1; done
+tcp=$(tr -d '\r' <"$work/d.out" | sed -n 's/^listening tcp 127.0.0.1://p')
+/usr/bin/python3 - "$tcp" >"$work/visa" 2>&1 <<'PY'
+import sys, pyvisa
+card = pyvisa.ResourceManager("@py").open_resource(f"TCPIP::127.0.0.1::{sys.argv[1]}::SOCKET",
+    read_termination="\n", write_termination="\n", timeout=20000)
+print(card.query("*IDN?"))
+card.write("CHANnel2:FREQuency 1500")
+print(card.query("SYSTem:ERRor?"))
+print(card.query("CHANnel2:FREQuency?"))
+PY
+check "rfcardd.exe listens (port ${tcp:-none})" test -n "$tcp"
+check "*IDN? through pyvisa" grep -q "^RFCARD,VN2810,COM5," "$work/visa"
+check "a set, read back before it is done" grep -qx '0,"No error"' "$work/visa"
+check "and the card holds it" grep -q "set freq ch1 = 1500000" "$work/sim-port.err"
+check "the query answers it" grep -qx "1500.000" "$work/visa"
+chroot "$root" env WINEPREFIX="$work/prefix" /usr/lib/wine/wineserver -k
+wait "$daemon" 2>/dev/null
+kill "$sim_pid"; wait "$sim_pid" 2>/dev/null
 
 summary
