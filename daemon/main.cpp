@@ -86,7 +86,8 @@ int main(int argc, char *argv[])
             QStringLiteral("Also listen on this Unix-domain socket (repeatable)."),
             QStringLiteral("PATH")},
         {QStringLiteral("read-only-listen"),
-            QStringLiteral("A TCP address whose clients may only ask (repeatable)."),
+            QStringLiteral("A TCP address whose clients may only ask (repeatable; none: "
+                           "none)."),
             QStringLiteral("ADDRESS:PORT")},
         {QStringLiteral("read-only-socket"),
             QStringLiteral("A Unix-domain socket whose clients may only ask (repeatable)."),
@@ -120,8 +121,9 @@ int main(int argc, char *argv[])
     QStringList said;
     const QString readOnly = QStringLiteral(" (read-only)");
     for (const bool ro : {false, true}) {
-        for (const QString &text :
-            ro ? parser.values(QStringLiteral("read-only-listen")) : listen) {
+        QStringList tcp = ro ? parser.values(QStringLiteral("read-only-listen")) : listen;
+        tcp.removeAll(QStringLiteral("none"));
+        for (const QString &text : qAsConst(tcp)) {
             QHostAddress host;
             quint16 number = 0;
             QString bound;

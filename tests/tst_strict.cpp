@@ -183,7 +183,7 @@ private slots:
         QTest::newRow("klr620 read-back fails verifying") << "--family klr --fault short:0xa7" << "--card klr620 --band 3" << 3 << "the read-back that verifies the set run failed: a reply of the wrong length (7 bytes, not 8) to the query of the frequency of --ch 0";
         // A set reply the card flagged is a fault, read back or not.
         QTest::newRow("vn2810 set flagged") << "--family vn --fault status51" << "RFCARD_STRICT_VERIFY=0 --card vn2810 --freq 1500" << 3 << "the card reported an error (status 51) for the frequency command for --ch 0";
-        QTest::newRow("jq5140 set flagged") << "--family jq --fault status53:11" << "RFCARD_STRICT_VERIFY=0 --card jq5140 --ref 1" << 3 << "(status 53) for the reference command";
+        QTest::newRow("jq5140 set flagged") << "--family jq --fault status51:11" << "RFCARD_STRICT_VERIFY=0 --card jq5140 --ref 1" << 3 << "(status 51) for the reference command";
         QTest::newRow("jq5120 set flagged") << "--family jq --fault status51:16" << "RFCARD_STRICT_VERIFY=0 --card jq5120 --ch 1 --band 1" << 3 << "(status 51) for the output band command for --ch 1";
         // Options the model's driver has no use for: refused, not dropped.
         QTest::newRow("vn2810 takes no --ref") << "--family vn" << "--card vn2810 --freq 1500 --ref 1" << 2 << "--ref is not used by the VN2810, which takes only --freq, --gain, --outfreq";
