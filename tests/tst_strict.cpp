@@ -132,7 +132,8 @@ private slots:
         QTest::newRow("klr620 gain refused") << "--family klr" << "--card klr620 --gain 40 --workmode 0 --band 2" << 2 << "";
         QTest::newRow("klr620 freq refused") << "--family klr" << "--card klr620 --freq 6000.001" << 2 << "";
         QTest::newRow("klr620 short") << "--family klr --fault short" << "--card klr620 --part 1" << 3 << "";
-        QTest::newRow("klr620 wrong code on freq") << "--family klr --fault wrong-code:0xa7" << "--card klr620 --part 1" << 3 << "";
+        // A code the card does not use reads as 0, which a work mode can be.
+        QTest::newRow("klr620 unknown code on work mode") << "--family klr --fault wrong-code:0xa8" << "--card klr620 --part 1" << 3 << "a reply with a code the KLR620 does not use (B7)";
         // The KLR620 answers no set command: its garbage shows in the
         // read-back that verifies the set run.
         QTest::newRow("klr620 set, garbage") << "--family klr --fault garbage" << "--card klr620 --band 2" << 3 << "the read-back that verifies";
