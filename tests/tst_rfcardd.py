@@ -3,6 +3,7 @@
 TCP, against rfcardd serving a card that rfcard-sim plays, beside rfcard's
 own read-back of the same card.
     tst_rfcardd.py RFCARDD RFCARD_SIM RFCARD RFCARD_STRICT   (exit 77: no pyvisa)"""
+import atexit
 import json
 import os
 import select
@@ -34,6 +35,7 @@ class Program:
         # a trace (--trace) through a pipe, to be followed.
         self.err = subprocess.PIPE if "--trace" in argv else tempfile.TemporaryFile("w+")
         self.p = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=self.err, text=True)
+        atexit.register(self.p.kill)  # also when a failed check left it running
         self.line = self.p.stdout.readline().strip()
 
     def wait_for(self, text):
