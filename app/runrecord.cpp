@@ -66,9 +66,9 @@ RunRecord::~RunRecord()
 
 const QList<RunEvents::Kind> &RunRecord::faults()
 {
-    static const QList<RunEvents::Kind> kinds
-        = {RunEvents::WriteFailed, RunEvents::NoReply, RunEvents::BadLength, RunEvents::WrongCode,
-            RunEvents::StatusFailed, RunEvents::UnknownReply, RunEvents::Implausible};
+    static const QList<RunEvents::Kind> kinds = {RunEvents::WriteFailed, RunEvents::NoReply,
+        RunEvents::BadLength, RunEvents::WrongCode, RunEvents::StatusFailed,
+        RunEvents::UnknownReply, RunEvents::Implausible, RunEvents::OutOfStep};
     return kinds;
 }
 
@@ -137,6 +137,10 @@ QString RunRecord::explain(const RunEvents::Event &e, const QString &model, Stag
         return QStringLiteral("a reply with a code the %1 does not use (%2) to %3, which rfcard "
                               "reads as 0")
             .arg(model, hex(e.value), subject);
+    case RunEvents::OutOfStep:
+        return QStringLiteral("%1 was not sent: the card has not answered since an earlier "
+                              "request failed, and its late reply could be taken for this one's")
+            .arg(subject);
     case RunEvents::WriteFailed:
         return QStringLiteral("%1 could not be written out (%2)")
             .arg(subject, e.detail.isEmpty() ? QStringLiteral("the device went away?") : e.detail);

@@ -7,9 +7,26 @@
 #include <QByteArray>
 #include <QDebug>
 
-int FeExchange::run(UartAgent &uart, const Dialect &dialect, quint8 command, quint8 code,
-    quint32 value, quint8 channel, quint8 (&recvBuf)[UartAgent::RecvBufSize], quint32 &recvLen)
+QList<LineSync::Probe> FeExchange::probes(std::initializer_list<quint8> codes)
 {
+    QList<LineSync::Probe> list;
+    for (const quint8 code : codes) {
+        const FeFrame::Bytes f
+            = FeFrame::build(FeFrame::QueryCommand, code, 0, 0, FeFrame::Layout::None);
+        list << LineSync::Probe{
+            QByteArray(reinterpret_cast<const char *>(f.data()), FeFrame::Size), code};
+    }
+    return list;
+}
+
+int FeExchange::run(UartAgent &uart, LineSync &sync, const Dialect &dialect, quint8 command,
+    quint8 code, quint32 value, quint8 channel, quint8 (&recvBuf)[UartAgent::RecvBufSize],
+    quint32 &recvLen)
+{
+    if (!sync.ready(uart)) {
+        RunEvents::report({RunEvents::OutOfStep});
+        return ModuleResult::ExchangeFailed;
+    }
     const FeFrame::Bytes frame
         = FeFrame::build(command, code, value, channel, dialect.requestLayout(code));
     if (dialect.logsRequest) {
@@ -20,12 +37,16 @@ int FeExchange::run(UartAgent &uart, const Dialect &dialect, quint8 command, qui
 
     const int ret = uart.sendRecv(frame.data(), FeFrame::Size, recvBuf, &recvLen, 1000);
     if (ret != UartAgent::Success) {
+        sync.failed(code);
         qCritical() << (QByteArray(dialect.module) + "::lSetInterface").constData()
                     << "Ret error:" << ret;
         return ModuleResult::ExchangeFailed;
     }
 
-    switch (FeFrame::check(recvBuf, recvLen, code)) {
+    const FeFrame::Check check = FeFrame::check(recvBuf, recvLen, code);
+    if (check != FeFrame::Check::Ok)
+        sync.failed(code);
+    switch (check) {
     case FeFrame::Check::BadLength:
         qDebug("LModule::lSetInterface: m_RecvLen error %d\n", int(recvLen));
         RunEvents::report({RunEvents::BadLength,

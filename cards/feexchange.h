@@ -2,6 +2,7 @@
 #define FEEXCHANGE_H
 
 #include "cards/feframe.h"
+#include "cards/linesync.h"
 #include "cards/moduleresult.h"
 #include "serial/uartagent.h"
 
@@ -19,8 +20,12 @@ public:
         bool statusOnStdout; // failed status: printf, else qCritical
     };
 
-    static int run(UartAgent &uart, const Dialect &dialect, quint8 command, quint8 code,
-        quint32 value, quint8 channel, quint8 (&recvBuf)[UartAgent::RecvBufSize], quint32 &recvLen);
+    static int run(UartAgent &uart, LineSync &sync, const Dialect &dialect, quint8 command,
+        quint8 code, quint32 value, quint8 channel, quint8 (&recvBuf)[UartAgent::RecvBufSize],
+        quint32 &recvLen);
+    // The queries that bring a line of the family back in step: codes every
+    // model of it answers, on the first channel.
+    static QList<LineSync::Probe> probes(std::initializer_list<quint8> codes);
 };
 
 #endif // FEEXCHANGE_H

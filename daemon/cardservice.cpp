@@ -7,6 +7,7 @@
 #include "cards/vn/vnlmodule.h"
 #include "serial/portdiagnosis.h"
 #include "store/cardmodels.h"
+#include "store/rfcardparser.h"
 
 #include <QJsonDocument>
 
@@ -61,10 +62,13 @@ CardService::~CardService()
     wait();
 }
 
-void CardService::submit(const Job &job, Done done)
+void CardService::submit(const QString &client, const Job &job, Done done)
 {
     QMutexLocker lock(&m_Mutex);
-    m_Jobs.enqueue(qMakePair(job, std::move(done)));
+    m_Jobs[client].enqueue(qMakePair(job, std::move(done)));
+    // A client whose job is being made gets its next turn when that ends.
+    if (client != m_Serving && !m_Turns.contains(client))
+        m_Turns << client;
     m_Wake.wakeOne();
 }
 
@@ -73,6 +77,7 @@ void CardService::stop()
     QMutexLocker lock(&m_Mutex);
     m_Stopping = true;
     m_Jobs.clear();
+    m_Turns.clear();
     m_Wake.wakeOne();
 }
 
@@ -86,13 +91,24 @@ void CardService::run()
         QPair<Job, Done> next;
         {
             QMutexLocker lock(&m_Mutex);
-            while (m_Jobs.isEmpty() && !m_Stopping)
+            while (m_Turns.isEmpty() && !m_Stopping)
                 m_Wake.wait(&m_Mutex);
             if (m_Stopping)
                 break;
-            next = m_Jobs.dequeue();
+            m_Serving = m_Turns.takeFirst();
+            QQueue<QPair<Job, Done>> &jobs = m_Jobs[m_Serving];
+            next = jobs.dequeue();
+            if (jobs.isEmpty())
+                m_Jobs.remove(m_Serving);
         }
         const Outcome outcome = perform(next.first);
+        {
+            // Its next job after those of everyone who came meanwhile.
+            QMutexLocker lock(&m_Mutex);
+            if (m_Jobs.contains(m_Serving))
+                m_Turns << m_Serving;
+            m_Serving.clear();
+        }
         const Done done = next.second;
         QMetaObject::invokeMethod(
             this, [done, outcome] { done(outcome); }, Qt::QueuedConnection);
@@ -126,6 +142,16 @@ CardService::Outcome CardService::perform(const Job &job)
 CardService::Outcome CardService::query(const Job &job)
 {
     RunRecord record(*m_Agent, RunRecord::ScpiNames);
+    if (job.bound != Given) {
+        // The range of a gain the card's work mode decides.
+        const CmdAgent::Readings mode
+            = m_Agent->takeReadings(m_Model, job.channel, {QStringLiteral("workmode")});
+        if (const RunEvents::Event *e = record.first(RunRecord::faults()))
+            return {-240, record.explain(*e, m_Model, RunRecord::ReadBack), QString()};
+        const int workmode = int(mode.value(QStringLiteral("workmode")));
+        return {0, QString(),
+            CmdAgent::userValue(m_Model, job.key, boundOf(m_Model, job.key, job.bound, workmode))};
+    }
     const bool whole = job.kind == Job::Report;
     const CmdAgent::Readings r = m_Agent->takeReadings(
         m_Model, job.channel, whole ? QStringList() : CmdAgent::readingsFor(m_Model, job.key));
@@ -152,14 +178,15 @@ CardService::Outcome CardService::set(const Job &job)
     CmdAgent::CardValues v = job.values;
     // On the JQ5140 and the KLR620 the work mode the card is in decides how
     // a gain is made, and so what it may be.
-    const bool byMode = job.key == QLatin1String("gain")
-        && (m_Model == CardModels::Jq5140 || m_Model == CardModels::Klr620);
-    if (byMode) {
+    const bool modal = byMode(m_Model, job.key);
+    if (modal) {
         const CmdAgent::Readings mode
             = m_Agent->takeReadings(m_Model, job.channel, {QStringLiteral("workmode")});
         if (const RunEvents::Event *e = record.first(RunRecord::faults()))
             return {-240, record.explain(*e, m_Model, RunRecord::ReadBack), QString()};
         v.workmode = int(mode.value(QStringLiteral("workmode")));
+        if (job.bound != Given)
+            put(m_Model, job.key, boundOf(m_Model, job.key, job.bound, v.workmode), &v);
         const QString refused = refusal(m_Model, job.key, v);
         if (!refused.isEmpty())
             return {-222, refused + QStringLiteral(" in work mode %1").arg(v.workmode), QString()};
@@ -171,7 +198,7 @@ CardService::Outcome CardService::set(const Job &job)
     if (record.first({RunEvents::Refused}, sent))
         return {-222, refusal(m_Model, job.key, v), QString()};
     CmdAgent::Readings applied = record.applied(job.channel);
-    if (byMode)
+    if (modal)
         applied.insert(QStringLiteral("workmode"), v.workmode);
     const int checked = record.size();
     const QList<CmdAgent::Difference> differences = m_Agent->verify(m_Model, job.channel, applied);
@@ -189,17 +216,60 @@ CardService::Outcome CardService::set(const Job &job)
     return {};
 }
 
-QString CardService::refusal(
+qint64 CardService::valueOf(
     const QString &model, const QString &option, const CmdAgent::CardValues &v)
 {
-    const CardLimits::Range range = CmdAgent::limitOf(model, option, v.workmode);
-    const qint64 value = option == QLatin1String("freq") ? v.freq
+    return option == QLatin1String("freq")   ? v.freq
         : option == QLatin1String("gain")    ? (model == CardModels::Klr620 ? v.gain : v.gain2)
         : option == QLatin1String("outfreq") ? CmdAgent::outputIndex(model, v.outfreq)
         : option == QLatin1String("band")    ? v.band
         : option == QLatin1String("ref")     ? v.ref
                                              : v.workmode;
-    if (range.contains(value))
+}
+
+bool CardService::byMode(const QString &model, const QString &option)
+{
+    return option == QLatin1String("gain")
+        && (model == CardModels::Jq5140 || model == CardModels::Klr620);
+}
+
+qint64 CardService::boundOf(const QString &model, const QString &option, Bound bound, int workmode)
+{
+    const CardLimits::Range range = CmdAgent::limitOf(model, option, workmode);
+    if (bound == Minimum)
+        return range.low;
+    if (bound == Maximum)
+        return range.high;
+    const qint64 value = valueOf(model, option,
+        CmdAgent::cardValues({{option, RFCardParser::channelDefault(option)},
+            {QStringLiteral("gain2"), RFCardParser::channelDefault(QStringLiteral("gain2"))}}));
+    return range.contains(value) ? value : range.low;
+}
+
+void CardService::put(
+    const QString &model, const QString &option, qint64 value, CmdAgent::CardValues *v)
+{
+    if (option == QLatin1String("freq")) {
+        v->freq = int(value);
+    } else if (option == QLatin1String("gain")) {
+        v->gain = int(model == CardModels::Klr620 ? value : value / 2);
+        v->gain2 = int(model == CardModels::Klr620 ? value * 2 : value);
+    } else if (option == QLatin1String("outfreq")) {
+        v->outfreq
+            = CmdAgent::roundedInt(CmdAgent::userValue(model, option, value).toDouble() * 1000.0);
+    } else {
+        int &field = option == QLatin1String("band") ? v->band
+            : option == QLatin1String("ref")         ? v->ref
+                                                     : v->workmode;
+        field = int(value);
+    }
+}
+
+QString CardService::refusal(
+    const QString &model, const QString &option, const CmdAgent::CardValues &v)
+{
+    const CardLimits::Range range = CmdAgent::limitOf(model, option, v.workmode);
+    if (range.contains(valueOf(model, option, v)))
         return QString();
     const auto user = [&](qint64 x) { return CmdAgent::userValue(model, option, x); };
     if (range.high < range.low)

@@ -4,9 +4,11 @@
 #include "app/cmdagent.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QMutex>
 #include <QQueue>
 #include <QString>
+#include <QStringList>
 #include <QThread>
 #include <QWaitCondition>
 
@@ -14,21 +16,31 @@
 
 // The one owner of the card's port: a thread of its own that opens the port
 // at start and keeps it open, and makes the jobs of every connection one
-// after another, in the order they came, with rfcard's drivers. A set sends
-// only what its option needs and is then read back: done when the card
-// holds the value. A port that failed or went away is opened again at the
-// next job. Everything here blocks only this thread: the connections are
-// served meanwhile.
+// after another with rfcard's drivers. A set sends only what its option
+// needs and is then read back: done when the card holds the value. A port
+// that failed or went away is opened again at the next job. Everything here
+// blocks only this thread: the connections are served meanwhile.
+//
+// The card is shared between people, not connections: every job names its
+// client (a uid, an address), and the clients take turns, one job each, in
+// the order they came. A client's next job waits behind those of everyone
+// who came while its last one was made, so one user's many connections
+// wait behind each other, not in front of everyone else.
 class CardService : public QThread {
     Q_OBJECT
 
 public:
+    // MINimum, MAXimum, DEFault: a value of the model's own range.
+    enum Bound { Given, Minimum, Maximum, Default };
     struct Job {
         enum Kind { Query, Set, Report };
         Kind kind = Query;
         int channel = 0; // 0 is the first
         QString key; // Query: the report's key; Set: the option; "*TST": the self-test
         CmdAgent::CardValues values; // Set: the value, in the card's units
+        // Set: the value is this bound instead; Query: the bound is the
+        // answer (for a gain whose range the card's work mode decides).
+        Bound bound = Given;
     };
     struct Outcome {
         int error = 0; // an SCPI error number, 0 when done
@@ -42,15 +54,26 @@ public:
 
     QString model() const { return m_Model; }
     QString port() const { return m_Port; }
-    // Queues a job; `done` runs on the thread that made this object, once
-    // the job is over.
-    void submit(const Job &job, Done done);
+    // Queues a job of the client `client`; `done` runs on the thread that
+    // made this object, once the job is over.
+    void submit(const QString &client, const Job &job, Done done);
     // Ends the thread after the job at hand; the jobs after it are dropped.
     void stop();
     // Why the driver of `model` would refuse an option's value, in the
     // option's units ("the VN2810 takes 0 to 40"); empty when it takes it.
     static QString refusal(
         const QString &model, const QString &option, const CmdAgent::CardValues &v);
+    // Whether an option's range depends on the work mode the card is in.
+    static bool byMode(const QString &model, const QString &option);
+    // A bound of an option's range for `model` (in `workmode`), in the card's
+    // units of limitOf; the default is rfcard's for a new channel, or the
+    // low end where the model does not take that.
+    static qint64 boundOf(const QString &model, const QString &option, Bound bound, int workmode);
+    // An option's member of `v` in those units, and back.
+    static qint64 valueOf(
+        const QString &model, const QString &option, const CmdAgent::CardValues &v);
+    static void put(
+        const QString &model, const QString &option, qint64 value, CmdAgent::CardValues *v);
 
 protected:
     void run() override;
@@ -66,7 +89,9 @@ private:
     CmdAgent *m_Agent;
     QMutex m_Mutex;
     QWaitCondition m_Wake;
-    QQueue<QPair<Job, Done>> m_Jobs;
+    QHash<QString, QQueue<QPair<Job, Done>>> m_Jobs; // by client
+    QStringList m_Turns; // the clients with jobs waiting, in the order they are served
+    QString m_Serving; // the client whose job is being made
     bool m_Stopping = false;
 };
 

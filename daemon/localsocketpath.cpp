@@ -41,6 +41,24 @@ bool LocalSocketPath::claim(const QString &path, QString *error)
     return true;
 }
 
+qint64 LocalSocketPath::peerUid(qintptr socket)
+{
+#ifdef SO_PEERCRED
+    ucred cred{};
+    socklen_t size = sizeof cred;
+    if (::getsockopt(int(socket), SOL_SOCKET, SO_PEERCRED, &cred, &size) == 0)
+        return cred.uid;
+#else
+    Q_UNUSED(socket)
+#endif
+    return -1;
+}
+
+bool LocalSocketPath::privileged(qint64 uid)
+{
+    return uid == 0 || uid == qint64(::geteuid());
+}
+
 QString LocalSocketPath::peer(qintptr socket, const QString &path)
 {
 #ifdef SO_PEERCRED
@@ -68,6 +86,16 @@ bool LocalSocketPath::claim(const QString &, QString *)
 QString LocalSocketPath::peer(qintptr, const QString &path)
 {
     return path;
+}
+
+qint64 LocalSocketPath::peerUid(qintptr)
+{
+    return -1;
+}
+
+bool LocalSocketPath::privileged(qint64)
+{
+    return false;
 }
 
 #endif // Q_OS_WIN

@@ -15,6 +15,10 @@ public:
     // The client of a connection, as the kernel knows it: "uid 1001 (alice)
     // on PATH"; without that, "PATH".
     static QString peer(qintptr socket, const QString &path);
+    // The user id of the client; -1 where the system does not tell.
+    static qint64 peerUid(qintptr socket);
+    // Root, or the user this process runs as.
+    static bool privileged(qint64 uid);
 };
 
 #endif // LOCALSOCKETPATH_H

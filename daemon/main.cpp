@@ -2,6 +2,7 @@
 // port and serves SCPI over TCP and Unix-domain sockets (daemon/*.h).
 
 #include "cards/cardlog.h"
+#include "cards/linesync.h"
 #include "daemon/cardservice.h"
 #include "daemon/listenfds.h"
 #include "daemon/scpiserver.h"
@@ -95,6 +96,10 @@ int main(int argc, char *argv[])
         {QStringLiteral("name"),
             QStringLiteral("The card's name, as rfcard-strict --service NAME reaches it."),
             QStringLiteral("NAME")},
+        {QStringLiteral("max-per-client"),
+            QStringLiteral("Connections one client (a uid, an address) may hold at once "
+                           "(default 8; root's are not counted)."),
+            QStringLiteral("N")},
         {QStringLiteral("verbose"), QStringLiteral("Also log every exchange with the card.")},
     });
     parser.process(app);
@@ -115,9 +120,19 @@ int main(int argc, char *argv[])
     g_Verbose = parser.isSet(QStringLiteral("verbose"));
     qInstallMessageHandler(cardLog);
     CardLog::setPrinter(cardPrint);
+    // A service goes on after a failed exchange: the next client's answer
+    // must not be a reply the card owed to the one before.
+    LineSync::setEnabled(true);
     StopSignal stop;
     CardService card(model, port);
     ScpiServer server(card);
+    if (parser.isSet(QStringLiteral("max-per-client"))) {
+        bool ok = false;
+        const int count = parser.value(QStringLiteral("max-per-client")).toInt(&ok);
+        if (!ok || count < 1 || count > ScpiServer::MaxSessions)
+            fail(2, QStringLiteral("--max-per-client takes 1 to %1").arg(ScpiServer::MaxSessions));
+        server.setPerClient(count);
+    }
     QStringList said;
     const QString readOnly = QStringLiteral(" (read-only)");
     for (const bool ro : {false, true}) {

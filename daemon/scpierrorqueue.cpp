@@ -23,6 +23,8 @@ QString ScpiErrorQueue::text(int code)
         return QStringLiteral("Invalid suffix");
     case -203:
         return QStringLiteral("Command protected");
+    case -221:
+        return QStringLiteral("Settings conflict");
     case -222:
         return QStringLiteral("Data out of range");
     case -240:
@@ -49,7 +51,10 @@ void ScpiErrorQueue::push(int code, const QString &detail)
     // A string response: printable, its quotes doubled.
     QString said = text(code);
     if (!detail.isEmpty())
-        said += QStringLiteral("; ") + SafeText::printable(detail);
+        said += QStringLiteral("; ") + SafeText::printable(detail.left(MaxText));
+    // SCPI holds an entry's text to 255 characters; a cut one ends in "...".
+    if (said.size() > MaxText)
+        said = said.left(MaxText - 3) + QStringLiteral("...");
     said.replace(QLatin1Char('"'), QLatin1String("\"\""));
     const QByteArray entry = QByteArray::number(code) + ",\"" + said.toUtf8() + '"';
     if (m_Entries.size() < Capacity)

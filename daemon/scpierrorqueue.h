@@ -8,11 +8,13 @@
 // A connection's error queue, as SYSTem:ERRor? reads it: first in, first
 // out, "<code>,\"<text>\"" with SCPI's standard numbers and texts and, after
 // a ";", what happened. When it is full the newest entry gives way to -350
-// ("Queue overflow"), so the first errors are kept. Each error also sets
-// its class's bit of the event status register (*ESR?).
+// ("Queue overflow"), so the first errors are kept; an entry's text is cut
+// at 255 characters. Each error also sets its class's bit of the event
+// status register (*ESR?).
 class ScpiErrorQueue {
 public:
     static constexpr int Capacity = 32;
+    static constexpr int MaxText = 255;
     // Event status register bits (IEEE 488.2).
     enum Bit {
         OperationComplete = 0x01,

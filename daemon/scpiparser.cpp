@@ -1,5 +1,7 @@
 #include "daemon/scpiparser.h"
 
+#include <cmath>
+
 namespace {
 
 bool isLetter(char c)
@@ -31,6 +33,28 @@ bool readNode(const QByteArray &text, ScpiParser::Node *node)
     return ok;
 }
 
+// Where the next `separator` outside quotes is, from `from` on (the end
+// when there is none); `open` tells whether a quote was left open.
+int unquoted(const QByteArray &text, int from, char separator, bool *open = nullptr)
+{
+    char quote = 0;
+    int i = from;
+    for (; i < text.size(); ++i) {
+        const char c = text.at(i);
+        if (quote) {
+            if (c == quote)
+                quote = 0; // a doubled quote closes and opens again
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == separator) {
+            break;
+        }
+    }
+    if (open)
+        *open = quote != 0;
+    return i;
+}
+
 ScpiParser::Unit readUnit(QByteArray text)
 {
     ScpiParser::Unit unit;
@@ -56,14 +80,16 @@ ScpiParser::Unit readUnit(QByteArray text)
     if (unit.query)
         header.chop(1);
     const QByteArray rest = text.mid(split).trimmed();
-    if (!rest.isEmpty()) {
-        for (const QByteArray &param : rest.split(',')) {
-            unit.params << param.trimmed();
-            if (unit.params.last().isEmpty()) {
-                unit.error = -102;
-                unit.detail = QStringLiteral("an empty parameter");
-                return unit;
-            }
+    for (int from = 0; !rest.isEmpty() && from <= rest.size();) {
+        bool open = false;
+        const int end = unquoted(rest, from, ',', &open);
+        unit.params << rest.mid(from, end - from).trimmed();
+        from = end + 1;
+        if (open || unit.params.last().isEmpty()) {
+            unit.error = -102;
+            unit.detail = open ? QStringLiteral("a string without its closing quote")
+                               : QStringLiteral("an empty parameter");
+            return unit;
         }
     }
     ScpiParser::Node node;
@@ -93,13 +119,27 @@ ScpiParser::Unit readUnit(QByteArray text)
 
 } // namespace
 
+bool ScpiParser::next(const QByteArray &message, int *position, Unit *unit)
+{
+    while (*position <= message.size()) {
+        const int end = unquoted(message, *position, ';');
+        const QByteArray text = message.mid(*position, end - *position);
+        *position = end + 1;
+        if (!text.trimmed().isEmpty()) {
+            *unit = readUnit(text);
+            return true;
+        }
+    }
+    return false;
+}
+
 QList<ScpiParser::Unit> ScpiParser::parse(const QByteArray &message)
 {
     QList<Unit> units;
-    for (const QByteArray &text : message.split(';')) {
-        if (!text.trimmed().isEmpty())
-            units << readUnit(text);
-    }
+    int position = 0;
+    Unit unit;
+    while (next(message, &position, &unit))
+        units << unit;
     return units;
 }
 
@@ -124,8 +164,10 @@ ScpiParser::Number ScpiParser::number(const QByteArray &text)
     if (mantissa == 0)
         return n;
     int end = i;
+    bool smaller = false; // a negative exponent
     if (i < text.size() && (text.at(i) == 'E' || text.at(i) == 'e')) {
         ++i;
+        smaller = i < text.size() && text.at(i) == '-';
         if (i < text.size() && (text.at(i) == '+' || text.at(i) == '-'))
             ++i;
         if (digits() > 0)
@@ -136,7 +178,11 @@ ScpiParser::Number ScpiParser::number(const QByteArray &text)
         if (!isLetter(c))
             return n;
     }
-    n.value = text.left(end).toDouble(&n.ok);
+    bool fits = false;
+    n.value = text.left(end).toDouble(&fits);
+    if (!fits) // written right, but beyond a double: far too large, or nothing
+        n.value = smaller ? 0.0 : (text.startsWith('-') ? -HUGE_VAL : HUGE_VAL);
+    n.ok = true;
     n.suffix = suffix.toUpper();
     return n;
 }

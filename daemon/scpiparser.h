@@ -10,9 +10,12 @@
 // is "*" and a mnemonic ("*IDN?"); a compound one is a path of nodes joined
 // by ":" ("CHANnel2:FREQuency 1500"), each a mnemonic with an optional
 // numeric suffix, rooted when it starts with ":"; "?" at the end makes a
-// query. Mnemonics are matched without regard to case, long or short form,
-// by the command table; this only reads the syntax. A pure codec: bytes in,
-// units out, for any bytes.
+// query. A parameter may be a string in single or double quotes (a quote
+// doubled inside it), which keeps ";" and "," as text. Mnemonics are matched
+// without regard to case, long or short form, by the command table; this
+// only reads the syntax. A pure codec: bytes in, units out, for any bytes;
+// units are taken one at a time, so that a long message never exists as a
+// long list.
 class ScpiParser {
 public:
     struct Node {
@@ -30,14 +33,19 @@ public:
         QByteArray header; // as written, for messages
     };
     // A decimal number (<NRf>) and the unit suffix after it, upper-cased.
+    // One written right whose magnitude no double holds ("1e400") is ok,
+    // and infinite.
     struct Number {
         bool ok = false;
         double value = 0;
         QByteArray suffix;
     };
 
-    // The units of one message (without its line end); empty units, as
-    // after a final ";", are dropped.
+    // The next unit of a message (without its line end) from `*position`
+    // on, which it moves past the unit; false at the message's end. Empty
+    // units, as after a final ";", are passed over.
+    static bool next(const QByteArray &message, int *position, Unit *unit);
+    // Every unit of a message.
     static QList<Unit> parse(const QByteArray &message);
     static Number number(const QByteArray &text);
 };

@@ -1,13 +1,14 @@
 #include "daemon/scpiserver.h"
 
+#include "daemon/clientconnection.h"
+#include "daemon/locallistener.h"
 #include "daemon/localsocketpath.h"
-#include "daemon/scpisession.h"
+#include "daemon/nativesocket.h"
+#include "daemon/tcplistener.h"
 #include "store/safetext.h"
 
-#include <QLocalServer>
+#include <QHash>
 #include <QLocalSocket>
-#include <QTcpServer>
-#include <QTcpSocket>
 
 #include <cstdio>
 
@@ -21,6 +22,12 @@ QString endpoint(const QHostAddress &address, quint16 port)
         .arg(port);
 }
 
+void say(const QString &line)
+{
+    std::fprintf(stderr, "rfcardd: %s\n", SafeText::printable(line).toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
 } // namespace
 
 ScpiServer::ScpiServer(CardService &card, QObject *parent)
@@ -32,14 +39,14 @@ ScpiServer::ScpiServer(CardService &card, QObject *parent)
 bool ScpiServer::listenTcp(
     const QHostAddress &address, quint16 port, bool readOnly, QString *bound, QString *error)
 {
-    auto *server = new QTcpServer(this);
-    if (!server->listen(address, port)) {
-        *error = server->errorString();
-        delete server;
+    auto *listener = new TcpListener(this);
+    if (!listener->listen(address, port)) {
+        *error = listener->errorString();
+        delete listener;
         return false;
     }
-    *bound = endpoint(server->serverAddress(), server->serverPort());
-    serve(server, readOnly);
+    *bound = endpoint(listener->serverAddress(), listener->serverPort());
+    serve(listener, readOnly);
     return true;
 }
 
@@ -47,13 +54,13 @@ bool ScpiServer::listenLocal(const QString &path, bool readOnly, QString *error)
 {
     if (!LocalSocketPath::claim(path, error))
         return false;
-    auto *server = new QLocalServer(this);
-    if (!server->listen(path)) {
-        *error = server->errorString();
-        delete server;
+    auto *listener = new LocalListener(this);
+    if (!listener->listen(path)) {
+        *error = listener->errorString();
+        delete listener;
         return false;
     }
-    serve(server, path, readOnly);
+    serve(listener, path, readOnly);
     return true;
 }
 
@@ -61,56 +68,105 @@ bool ScpiServer::adopt(
     qintptr fd, bool local, const QString &address, bool readOnly, QString *error)
 {
     if (local) {
-        auto *server = new QLocalServer(this);
-        if (!server->listen(fd)) {
-            *error = server->errorString();
-            delete server;
+        auto *listener = new LocalListener(this);
+        if (!listener->listen(fd)) {
+            *error = listener->errorString();
+            delete listener;
             return false;
         }
-        serve(server, address, readOnly);
+        serve(listener, address, readOnly);
         return true;
     }
-    auto *server = new QTcpServer(this);
-    if (!server->setSocketDescriptor(fd)) {
-        *error = server->errorString();
-        delete server;
+    auto *listener = new TcpListener(this);
+    if (!listener->setSocketDescriptor(fd)) {
+        *error = listener->errorString();
+        delete listener;
         return false;
     }
-    serve(server, readOnly);
+    serve(listener, readOnly);
     return true;
 }
 
-void ScpiServer::serve(QTcpServer *server, bool readOnly)
+void ScpiServer::serve(TcpListener *listener, bool readOnly)
 {
-    connect(server, &QTcpServer::newConnection, this, [this, server, readOnly] {
-        while (QTcpSocket *socket = server->nextPendingConnection())
-            start(socket, endpoint(socket->peerAddress(), socket->peerPort()), readOnly);
+    connect(listener, &TcpListener::accepted, this, [this, readOnly](qintptr socket) {
+        quint16 port = 0;
+        const QHostAddress address = NativeSocket::peerAddress(socket, &port);
+        // An IPv4 client of a dual-stack listener is the same client as on
+        // an IPv4 one.
+        bool v4 = false;
+        const QHostAddress plain(address.toIPv4Address(&v4));
+        const QHostAddress client = v4 ? plain : address;
+        start(Tcp, new ClientConnection(socket, ScpiSession::MaxMessage),
+            {client.toString(), endpoint(client, port), false}, readOnly);
     });
 }
 
-void ScpiServer::serve(QLocalServer *server, const QString &path, bool readOnly)
+void ScpiServer::serve(LocalListener *listener, const QString &path, bool readOnly)
 {
-    connect(server, &QLocalServer::newConnection, this, [this, server, path, readOnly] {
-        while (QLocalSocket *socket = server->nextPendingConnection())
-            start(socket, LocalSocketPath::peer(socket->socketDescriptor(), path), readOnly);
+    connect(listener, &LocalListener::accepted, this, [this, path, readOnly](qintptr socket) {
+        const qint64 uid = LocalSocketPath::peerUid(socket);
+        const QString key = uid < 0 ? QStringLiteral("uid ?") : QStringLiteral("uid %1").arg(uid);
+        start(Local, new ClientConnection(socket, ScpiSession::MaxMessage),
+            {key, LocalSocketPath::peer(socket, path),
+                uid >= 0 && LocalSocketPath::privileged(uid)},
+            readOnly);
+    });
+    // Named pipes (Windows) come as Qt's own sockets.
+    connect(listener, &QLocalServer::newConnection, this, [this, listener, path, readOnly] {
+        while (QLocalSocket *socket = listener->nextPendingConnection())
+            start(Local, new ClientConnection(socket, ScpiSession::MaxMessage),
+                {QStringLiteral("pipe"), path, false}, readOnly);
     });
 }
 
-void ScpiServer::start(QIODevice *connection, const QString &peer, bool readOnly)
+void ScpiServer::start(
+    Kind kind, ClientConnection *connection, const ScpiSession::Client &client, bool readOnly)
 {
-    // A crowd of idle connections costs a descriptor each; past the limit
-    // a new one is closed at once.
-    if (m_Sessions >= MaxSessions) {
-        std::fprintf(stderr, "rfcardd: %s refused: %d connections are open\n",
-            qPrintable(SafeText::printable(peer)), m_Sessions);
-        connection->close();
-        connection->deleteLater();
+    QList<ScpiSession *> &sessions = m_Sessions[kind];
+    int held = 0;
+    for (const ScpiSession *s : qAsConst(sessions))
+        held += s->client().key == client.key;
+    if (!client.privileged && held >= m_PerClient) {
+        say(QStringLiteral("%1 refused: that client has %2 connections open")
+                .arg(client.name)
+                .arg(held));
+        connect(connection, &ClientConnection::closed, connection, &QObject::deleteLater);
+        connection->finish();
         return;
     }
-    ++m_Sessions;
-    auto *session = new ScpiSession(connection, peer, readOnly, m_Card, this);
-    connect(session, &ScpiSession::finished, this, [this, session] {
-        --m_Sessions;
+    if (sessions.size() >= MaxSessions)
+        makeRoom(kind);
+    auto *session = new ScpiSession(connection, client, readOnly, m_Card, this);
+    sessions << session;
+    connect(session, &ScpiSession::finished, this, [this, kind, session] {
+        m_Sessions[kind].removeOne(session);
         session->deleteLater();
     });
+}
+
+void ScpiServer::makeRoom(Kind kind)
+{
+    QList<ScpiSession *> &sessions = m_Sessions[kind];
+    QHash<QString, int> held;
+    QString most;
+    for (const ScpiSession *s : qAsConst(sessions)) {
+        const int n = ++held[s->client().key];
+        if (n > held.value(most))
+            most = s->client().key;
+    }
+    ScpiSession *idlest = nullptr;
+    for (ScpiSession *s : qAsConst(sessions)) {
+        if (s->client().key == most && (!idlest || s->idleMs() > idlest->idleMs()))
+            idlest = s;
+    }
+    if (!idlest)
+        return;
+    say(QStringLiteral("%1: connection closed to make room (%2 are open, %3 of them this "
+                       "client's)")
+            .arg(idlest->client().name)
+            .arg(sessions.size())
+            .arg(held.value(most)));
+    sessions.removeOne(idlest); // its place is the new one's from now
+    idlest->evict();
 }

@@ -1,12 +1,9 @@
 #include "daemon/scpisession.h"
 
 #include "daemon/scpicommands.h"
-#include "daemon/sockettuning.h"
 #include "store/cardmodels.h"
 #include "store/safetext.h"
 
-#include <QAbstractSocket>
-#include <QLocalSocket>
 #include <QPointer>
 
 #include <cmath>
@@ -15,6 +12,20 @@
 namespace {
 
 const QByteArray NotANumber = "9.91E37";
+
+// Status byte bits (IEEE 488.2, SCPI).
+enum StatusBit {
+    ErrorAvailable = 0x04,
+    MessageAvailable = 0x10,
+    EventSummary = 0x20,
+    Request = 0x40
+};
+
+void say(const QString &line)
+{
+    std::fprintf(stderr, "rfcardd: %s\n", SafeText::printable(line).toLocal8Bit().constData());
+    std::fflush(stderr);
+}
 
 // Every set is said, whoever made it and whether or not the client is still
 // there to hear how it went.
@@ -28,119 +39,154 @@ void logSet(
     QString line = QStringLiteral("%1: %2 %3: %4").arg(peer, model, what, outcome);
     if (code)
         line += QStringLiteral(" (%1, %2)").arg(code).arg(detail);
-    std::fprintf(stderr, "rfcardd: %s\n", SafeText::printable(line).toLocal8Bit().constData());
-    std::fflush(stderr);
+    say(line);
+}
+
+// MINimum, MAXimum, DEFault as a numeric parameter.
+CardService::Bound boundOf(const QByteArray &text)
+{
+    const QByteArray t = text.toUpper();
+    if (t == "MIN" || t == "MINIMUM")
+        return CardService::Minimum;
+    if (t == "MAX" || t == "MAXIMUM")
+        return CardService::Maximum;
+    if (t == "DEF" || t == "DEFAULT")
+        return CardService::Default;
+    return CardService::Given;
+}
+
+// A register value of *ESE or *SRE: 0 to 255 (-1: none).
+int registerValue(const QList<QByteArray> &params)
+{
+    if (params.size() != 1)
+        return -1;
+    const ScpiParser::Number n = ScpiParser::number(params.constFirst());
+    if (!n.ok || !n.suffix.isEmpty() || !(n.value >= -0.5 && n.value < 255.5))
+        return -1;
+    return int(std::lround(n.value));
 }
 
 } // namespace
 
-ScpiSession::ScpiSession(
-    QIODevice *device, const QString &peer, bool readOnly, CardService &card, QObject *parent)
+ScpiSession::ScpiSession(ClientConnection *connection, const Client &client, bool readOnly,
+    CardService &card, QObject *parent)
     : QObject(parent)
-    , m_Device(device)
-    , m_Peer(peer)
+    , m_Connection(connection)
+    , m_Client(client)
     , m_ReadOnly(readOnly)
     , m_Card(card)
 {
-    m_Device->setParent(this);
-    // Qt stops reading from the connection once this much waits unread: a
-    // client that writes without end is held back by the network, and a
-    // line that fills it without ending is too long.
-    if (auto *tcp = qobject_cast<QAbstractSocket *>(m_Device)) {
-        tcp->setReadBufferSize(MaxMessage + 1);
-        tcp->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        connect(tcp, &QAbstractSocket::disconnected, this, &ScpiSession::gone);
-    } else if (auto *local = qobject_cast<QLocalSocket *>(m_Device)) {
-        local->setReadBufferSize(MaxMessage + 1);
-        connect(local, &QLocalSocket::disconnected, this, &ScpiSession::gone);
-    }
-    // The client closing its side comes before the connection is gone, with
-    // what it sent last still to be read.
-    connect(m_Device, &QIODevice::readChannelFinished, this, &ScpiSession::gone);
-    connect(m_Device, &QIODevice::readyRead, this, &ScpiSession::readInput);
-    connect(m_Device, &QIODevice::bytesWritten, this, &ScpiSession::run);
-    readInput();
+    m_Connection->setParent(this);
+    m_Idle.start();
+    connect(m_Connection, &ClientConnection::readable, this, &ScpiSession::run);
+    connect(m_Connection, &ClientConnection::written, this, &ScpiSession::run);
+    connect(m_Connection, &ClientConnection::closed, this, &ScpiSession::finished);
+    run();
 }
 
-void ScpiSession::readInput()
+qint64 ScpiSession::idleMs() const
 {
-    while (m_Messages.size() < MaxQueued && m_Device->canReadLine()) {
-        QByteArray line = m_Device->readLine();
-        line.chop(line.endsWith("\r\n") ? 2 : 1);
-        m_Messages.enqueue(line);
-    }
-    // The end of the connection ends a last message without a line end.
-    if (m_Gone && m_Messages.size() < MaxQueued && !m_Device->canReadLine()
-        && m_Device->bytesAvailable() > 0 && m_Device->bytesAvailable() <= MaxMessage)
-        m_Messages.enqueue(m_Device->readAll());
-    if (auto *tcp = qobject_cast<QAbstractSocket *>(m_Device))
-        SocketTuning::acknowledgeAtOnce(tcp->socketDescriptor());
-    if (m_Messages.size() < MaxQueued && !m_Device->canReadLine()
-        && m_Device->bytesAvailable() > MaxMessage) {
-        // No line end in all that can be held: the rest of the connection
-        // cannot be read as messages.
-        m_Device->write(QByteArray::number(-363) + ",\"" + ScpiErrorQueue::text(-363).toUtf8()
-            + "; a message over 64 KiB\"\n");
-        std::fprintf(stderr, "rfcardd: %s sent a message over 64 KiB; connection closed\n",
-            qPrintable(SafeText::printable(m_Peer)));
-        m_Messages.clear();
-        m_Device->close();
-        end();
-        return;
-    }
+    return m_InMessage || m_Waiting ? 0 : m_Idle.elapsed();
+}
+
+void ScpiSession::evict()
+{
+    m_Evicted = true;
     run();
 }
 
 void ScpiSession::run()
 {
-    while (!m_Waiting && !m_Ended) {
-        if (m_InMessage && m_Next >= m_Units.size()) {
-            m_InMessage = false;
-            if (!m_Responses.isEmpty() && !m_Gone)
-                m_Device->write(m_Responses.join(';') + '\n');
-            m_Responses.clear();
-        }
-        if (!m_InMessage) {
-            if (m_Gone && m_Messages.isEmpty() && !m_Device->canReadLine())
-                return end();
-            // A client that does not read its answers is not served more.
-            if (m_Messages.isEmpty() || (!m_Gone && m_Device->bytesToWrite() > MaxUnsent))
-                break;
-            m_Units = ScpiParser::parse(m_Messages.dequeue());
-            m_Next = 0;
-            m_Path.clear(); // every message starts at the root
-            m_InMessage = true;
-            if (m_Device->canReadLine())
-                QMetaObject::invokeMethod(this, &ScpiSession::readInput, Qt::QueuedConnection);
-            continue;
-        }
-        execute(m_Units.at(m_Next++));
-    }
-}
-
-void ScpiSession::gone()
-{
-    if (m_Gone)
+    if (m_Running)
         return;
-    m_Gone = true;
-    readInput();
+    m_Running = true;
+    // A client that sends many quick commands gets a share of the event
+    // loop, not all of it: after a few units the rest waits for its turn.
+    for (int share = UnitsPerTurn; !m_Waiting && !m_Ended;) {
+        if (share-- == 0) {
+            QMetaObject::invokeMethod(this, &ScpiSession::run, Qt::QueuedConnection);
+            break;
+        }
+        if (m_InMessage) {
+            // A client that does not read its answers is not served more:
+            // what it sends waits in the network, not here.
+            if (m_Connection->unsent() > MaxUnsent)
+                break;
+            ScpiParser::Unit unit;
+            if (ScpiParser::next(m_Message, &m_Position, &unit))
+                execute(unit);
+            else
+                endMessage();
+        } else if (m_Evicted) {
+            finish();
+        } else if (m_Connection->canReadLine()) {
+            start(m_Connection->readLine());
+        } else if (m_Connection->overLimit()) {
+            m_Connection->write(QByteArray::number(-363) + ",\""
+                + ScpiErrorQueue::text(-363).toUtf8() + "; a message over 64 KiB\"\n");
+            say(QStringLiteral("%1 sent a message over 64 KiB; connection closed")
+                    .arg(m_Client.name));
+            finish();
+        } else if (m_Connection->inputEnded()) {
+            const QByteArray rest = m_Connection->takeRest();
+            if (!rest.trimmed().isEmpty())
+                say(QStringLiteral("%1: dropped \"%2\": the connection ended before its line end")
+                        .arg(m_Client.name, QString::fromLatin1(rest.left(80))));
+            finish();
+        } else {
+            break;
+        }
+    }
+    m_Running = false;
 }
 
-void ScpiSession::end()
+void ScpiSession::start(const QByteArray &message)
 {
-    if (!m_Ended)
-        emit finished();
+    m_Message = message;
+    m_Position = 0;
+    m_Path.clear(); // every message starts at the root
+    m_InMessage = true;
+    m_Responded = false;
+}
+
+void ScpiSession::endMessage()
+{
+    if (m_Responded)
+        m_Connection->write("\n");
+    m_InMessage = false;
+    m_Message = QByteArray();
+    m_Idle.restart();
+}
+
+void ScpiSession::finish()
+{
     m_Ended = true;
+    m_Connection->finish();
 }
 
 void ScpiSession::respond(const QByteArray &text)
 {
-    m_Responses << text;
+    m_Connection->write(m_Responded ? ';' + text : text);
+    m_Responded = true;
 }
 
 void ScpiSession::error(int code, const QString &detail)
 {
     m_Errors.push(code, detail);
+}
+
+int ScpiSession::statusByte() const
+{
+    int stb = 0;
+    if (m_Errors.count() > 0)
+        stb |= ErrorAvailable;
+    if (m_Responded || m_Connection->unsent() > 0)
+        stb |= MessageAvailable;
+    if (m_Errors.esr() & m_Ese)
+        stb |= EventSummary;
+    if (stb & m_Sre)
+        stb |= Request;
+    return stb;
 }
 
 void ScpiSession::execute(const ScpiParser::Unit &unit)
@@ -195,20 +241,20 @@ void ScpiSession::common(const ScpiParser::Unit &unit)
 {
     const QByteArray name = unit.nodes.constFirst().name;
     const QByteArray what = (unit.query ? "*" + name + '?' : "*" + name);
-    static const QList<QByteArray> known
-        = {"*IDN?", "*CLS", "*OPC", "*OPC?", "*WAI", "*ESR?", "*TST?"};
-    if (!known.contains(what)) {
-        error(-113, QString::fromLatin1(unit.header));
+    static const QList<QByteArray> known = {"*IDN?", "*CLS", "*RST", "*OPC", "*OPC?", "*WAI",
+        "*ESR?", "*TST?", "*ESE", "*ESE?", "*SRE", "*SRE?", "*STB?"};
+    const bool takesValue = what == "*ESE" || what == "*SRE";
+    const auto refuse = [&](int code) {
+        error(code, QString::fromLatin1(unit.header));
         if (unit.query)
             respond(NotANumber);
-        return;
-    }
-    if (!unit.params.isEmpty()) {
-        error(-108, QString::fromLatin1(unit.header));
-        if (unit.query)
-            respond(NotANumber);
-        return;
-    }
+    };
+    if (!known.contains(what))
+        return refuse(-113);
+    if (!takesValue && !unit.params.isEmpty())
+        return refuse(-108);
+    if (takesValue && unit.params.isEmpty())
+        return refuse(-109);
     // Each command is done before the next starts: *WAI waits for nothing,
     // *OPC? answers as soon as it is reached.
     if (what == "*IDN?") {
@@ -220,12 +266,33 @@ void ScpiSession::common(const ScpiParser::Unit &unit)
     } else if (what == "*CLS") {
         m_Errors.clear();
         m_Errors.takeEsr();
+    } else if (what == "*RST") {
+        // The card has no reset state of its own: its settings are the
+        // operators', and every framework sends *RST when it connects, so
+        // it changes nothing on the card. It ends what the connection had
+        // going (the header path); the status registers stay.
+        m_Path.clear();
     } else if (what == "*OPC") {
         m_Errors.setEsr(ScpiErrorQueue::OperationComplete);
     } else if (what == "*OPC?") {
         respond("1");
     } else if (what == "*ESR?") {
         respond(QByteArray::number(m_Errors.takeEsr()));
+    } else if (what == "*ESE?") {
+        respond(QByteArray::number(m_Ese));
+    } else if (what == "*SRE?") {
+        respond(QByteArray::number(m_Sre));
+    } else if (what == "*STB?") {
+        respond(QByteArray::number(statusByte()));
+    } else if (takesValue) {
+        const int value = registerValue(unit.params);
+        if (value < 0)
+            return error(unit.params.size() > 1 ? -108 : -222,
+                QStringLiteral("%1: 0 to 255").arg(QString::fromLatin1(unit.header)));
+        if (what == "*ESE")
+            m_Ese = value;
+        else
+            m_Sre = value & ~Request; // its own bit cannot be enabled
     } else if (what == "*TST?") {
         // The self-test: does the card answer a read-back of the first channel?
         CardService::Job job;
@@ -246,7 +313,7 @@ void ScpiSession::channelCommand(const ScpiParser::Unit &unit, const QString &ke
         if (unit.query)
             respond(failed);
         else
-            logSet(m_Peer, model,
+            logSet(m_Client.name, model,
                 name + QLatin1Char(' ') + QString::fromLatin1(unit.params.join(',')), code, detail);
     };
     const int channels = model == CardModels::Jq5120 ? 2 : 4;
@@ -264,10 +331,18 @@ void ScpiSession::channelCommand(const ScpiParser::Unit &unit, const QString &ke
     CardService::Job job;
     job.channel = channel - 1;
     job.key = key;
+    const CardService::Bound bound
+        = unit.params.size() == 1 ? boundOf(unit.params.constFirst()) : CardService::Given;
     if (unit.query) {
-        if (!unit.params.isEmpty())
+        // A setting's query may ask for a bound of its range instead.
+        if (!unit.params.isEmpty() && (!settable || bound == CardService::Given))
             return refuse(-108, name + QLatin1Char('?'));
+        if (bound != CardService::Given && !CardService::byMode(model, key))
+            return respond(
+                CmdAgent::userValue(model, key, CardService::boundOf(model, key, bound, 0))
+                    .toUtf8());
         job.kind = key.isEmpty() ? CardService::Job::Report : CardService::Job::Query;
+        job.bound = bound;
         return submit(job, failed, QString());
     }
     if (!settable)
@@ -277,42 +352,43 @@ void ScpiSession::channelCommand(const ScpiParser::Unit &unit, const QString &ke
     if (unit.params.size() != 1)
         return refuse(unit.params.isEmpty() ? -109 : -108, name);
     const QByteArray given = unit.params.constFirst();
-    const ScpiParser::Number n = ScpiParser::number(given);
-    double scale = 1;
-    if (!n.ok || !std::isfinite(n.value))
-        return refuse(
-            -104, QStringLiteral("%1 %2: not a number").arg(name, QString::fromLatin1(given)));
-    if (!ScpiCommands::scaleOf(key, n.suffix, &scale))
-        return refuse(-131, QStringLiteral("%1 %2").arg(name, QString::fromLatin1(given)));
-    // In the option's unit, converted as rfcard converts the option.
-    const double v = n.value * scale;
+    const QString what = QStringLiteral("%1 %2").arg(name, QString::fromLatin1(given));
     CmdAgent::CardValues &c = job.values;
-    if (key == QLatin1String("freq")) {
-        c.freq = CmdAgent::truncatedInt(QString::number(v * 1000.0, 'f', 3));
-    } else if (key == QLatin1String("gain")) {
-        c.gain = CmdAgent::truncatedInt(v);
-        c.gain2 = CmdAgent::roundedInt(v * 2.0);
-    } else if (key == QLatin1String("outfreq")) {
-        c.outfreq = CmdAgent::roundedInt(v * 1000.0);
-    } else if (v != std::floor(v) || std::fabs(v) > 1e6) {
-        return refuse(-104,
-            QStringLiteral("%1 %2: not a whole number").arg(name, QString::fromLatin1(given)));
-    } else {
-        int &field = key == QLatin1String("band") ? c.band
-            : key == QLatin1String("ref")         ? c.ref
-                                                  : c.workmode;
-        field = int(v);
+    job.bound = bound;
+    if (bound == CardService::Given) {
+        const ScpiParser::Number n = ScpiParser::number(given);
+        double scale = 1;
+        if (!n.ok)
+            return refuse(-104, what + QStringLiteral(": not a number"));
+        if (!ScpiCommands::scaleOf(key, n.suffix, &scale))
+            return refuse(-131, what);
+        // In the option's unit, converted as rfcard converts the option.
+        const double v = n.value * scale;
+        if (!std::isfinite(v) || std::fabs(v) > 1e12)
+            return refuse(-222, what + QStringLiteral(": far out of range"));
+        if (key == QLatin1String("freq")) {
+            c.freq = CmdAgent::truncatedInt(QString::number(v * 1000.0, 'f', 3));
+        } else if (key == QLatin1String("gain")) {
+            c.gain = CmdAgent::truncatedInt(v);
+            c.gain2 = CmdAgent::roundedInt(v * 2.0);
+        } else if (key == QLatin1String("outfreq")) {
+            c.outfreq = CmdAgent::roundedInt(v * 1000.0);
+        } else if (v != std::floor(v)) {
+            return refuse(-104, what + QStringLiteral(": not a whole number"));
+        } else {
+            CardService::put(model, key, qint64(qBound(-1e9, v, 1e9)), &c);
+        }
+    } else if (!CardService::byMode(model, key)) {
+        CardService::put(model, key, CardService::boundOf(model, key, bound, 0), &c);
     }
     // The gain of the models whose work mode chooses its path is judged
     // once the card has told its mode.
-    const bool byMode = key == QLatin1String("gain")
-        && (model == CardModels::Jq5140 || model == CardModels::Klr620);
-    const QString refused = byMode ? QString() : CardService::refusal(model, key, c);
+    const QString refused
+        = CardService::byMode(model, key) ? QString() : CardService::refusal(model, key, c);
     if (!refused.isEmpty())
-        return refuse(
-            -222, QStringLiteral("%1 %2: %3").arg(name, QString::fromLatin1(given), refused));
+        return refuse(-222, QStringLiteral("%1: %2").arg(what, refused));
     job.kind = CardService::Job::Set;
-    submit(job, QByteArray(), QStringLiteral("%1 %2").arg(name, QString::fromLatin1(given)));
+    submit(job, QByteArray(), what);
 }
 
 void ScpiSession::submit(const CardService::Job &job, const QByteArray &failed, const QString &what)
@@ -320,21 +396,22 @@ void ScpiSession::submit(const CardService::Job &job, const QByteArray &failed, 
     m_Waiting = true;
     const QPointer<ScpiSession> self(this);
     const bool test = job.key == QLatin1String("*TST");
-    const QString peer = m_Peer;
+    const QString peer = m_Client.name;
     const QString model = m_Card.model();
-    m_Card.submit(job, [self, job, failed, what, peer, model, test](const CardService::Outcome &o) {
-        if (job.kind == CardService::Job::Set)
-            logSet(peer, model, what, o.error, o.detail);
-        if (!self)
-            return;
-        if (o.error)
-            self->error(
-                o.error, what.isEmpty() ? o.detail : what + QStringLiteral(": ") + o.detail);
-        if (test)
-            self->respond(o.error ? "1" : "0");
-        else if (job.kind != CardService::Job::Set)
-            self->respond(o.text.isEmpty() ? failed : o.text.toUtf8());
-        self->m_Waiting = false;
-        self->run();
-    });
+    m_Card.submit(m_Client.key, job,
+        [self, job, failed, what, peer, model, test](const CardService::Outcome &o) {
+            if (job.kind == CardService::Job::Set)
+                logSet(peer, model, what, o.error, o.detail);
+            if (!self)
+                return;
+            if (o.error)
+                self->error(
+                    o.error, what.isEmpty() ? o.detail : what + QStringLiteral(": ") + o.detail);
+            if (test)
+                self->respond(o.error ? "1" : "0");
+            else if (job.kind != CardService::Job::Set)
+                self->respond(o.text.isEmpty() ? failed : o.text.toUtf8());
+            self->m_Waiting = false;
+            self->run();
+        });
 }

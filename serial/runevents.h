@@ -34,6 +34,7 @@ public:
         UnknownReply, // value: a KLR reply code the host does not know (read as 0)
         Applied, // a set command the card took (answered, or written for the KLR)
         Implausible, // value: what the card reported, which it cannot hold (not low..high)
+        OutOfStep, // a request not sent: a reply still owed to a failed one could be taken for its
     };
 
     struct Event {

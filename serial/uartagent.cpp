@@ -107,6 +107,23 @@ bool UartAgent::writeRequest(const quint8 *request, int count)
     return true;
 }
 
+bool UartAgent::sendQuietly(const quint8 *request, int count)
+{
+    if (!m_SerialPort.isOpen())
+        return false;
+    m_SerialPort.clear(QSerialPort::Input);
+    return m_SerialPort.write(reinterpret_cast<const char *>(request), count) == count;
+}
+
+QByteArray UartAgent::receive(int waitMs)
+{
+    if (!m_SerialPort.isOpen())
+        return QByteArray();
+    if (m_SerialPort.bytesAvailable() == 0 && !m_SerialPort.waitForReadyRead(std::max(waitMs, 0)))
+        return QByteArray();
+    return m_SerialPort.readAll();
+}
+
 void UartAgent::writeFailed()
 {
     qDebug() << "error: uart send not finished\n.";

@@ -44,6 +44,12 @@ public:
     int sendRecvCapped(const quint8 *request, int count, quint8 *recvBuf, quint32 capacity,
         quint32 *recvLen, quint32 timeoutMs);
 
+    // For bringing the line back in step after a failed exchange (LineSync):
+    // a request written without a reply awaited and without a log line or
+    // event, and whatever arrives within `waitMs` (empty: nothing did).
+    bool sendQuietly(const quint8 *request, int count);
+    QByteArray receive(int waitMs);
+
     bool isOpen() const { return m_IsOpen; }
     // The port was opened, but its line is gone (LineCheck): opening the
     // name again may find it.

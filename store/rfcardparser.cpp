@@ -72,6 +72,15 @@ void RFCardParser::initChannelDefaults()
     }
 }
 
+QString RFCardParser::channelDefault(const QString &key)
+{
+    for (const ChannelDefault &d : ChannelDefaults) {
+        if (key == QLatin1String(d.key))
+            return QString::fromLatin1(d.text);
+    }
+    return QString();
+}
+
 QString RFCardParser::englishName(const QString &key)
 {
     const Corvane::Core *core = Corvane::Core::Instance();

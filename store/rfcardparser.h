@@ -23,6 +23,8 @@ public:
     // What a stored key means in English, for the keys not named in it
     // (the card model and port keys are Chinese); empty for the others.
     static QString englishName(const QString &key);
+    // The text a channel's key holds before any run stored one.
+    static QString channelDefault(const QString &key);
 
     Corvane::Module *channelModules[ChannelCount] = {};
     Corvane::Module *systemModule = nullptr;

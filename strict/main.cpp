@@ -2,6 +2,7 @@
 // happened with the card (strict/strictrun.h).
 
 #include "app/consoletext.h"
+#include "cards/linesync.h"
 #include "strict/strictrun.h"
 
 #include <QCoreApplication>
@@ -66,6 +67,9 @@ int main(int argc, char *argv[])
     g_Rules = QLoggingCategory::installFilter(everyLine);
     qInstallMessageHandler(quietUntilTheRun);
     FILE *out = takeStandardOutput();
+    // rfcard-strict judges what the card answers, also after a failure:
+    // a late reply of a failed exchange must not pass for a later one's.
+    LineSync::setEnabled(true);
     StrictRun run(out);
     const int status = run.exec(QCoreApplication::arguments().mid(1));
     std::fflush(out);

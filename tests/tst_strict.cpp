@@ -254,21 +254,26 @@ private slots:
     }
 
     // What rfcard sends and stores, and every line it writes, are the same
-    // with rfcard-strict around it, whatever the Qt logging settings say.
+    // with rfcard-strict around it, whatever the Qt logging settings say;
+    // but that after an exchange that failed, rfcard-strict first brings
+    // the line back in step with one query (`probe`, the VN2810's type of
+    // the first channel) before it goes on.
     // clang-format off
     void sameRunAsRfcard_data()
     {
         QTest::addColumn<QString>("sim");
         QTest::addColumn<QString>("args");
-        QTest::newRow("vn2810 read-back, wrong code") << "--family vn --fault wrong-code:2" << "--card vn2810 --part 1";
-        QTest::newRow("jq5140 set, ref refused") << "--family jq" << "--card jq5140 --ch 1 --freq 1500 --ref 2";
-        QTest::newRow("klr620 set") << "--family klr" << "--card klr620 --freq 2400 --band 3";
+        QTest::addColumn<QString>("probe");
+        QTest::newRow("vn2810 read-back, wrong code") << "--family vn --fault wrong-code:2" << "--card vn2810 --part 1" << "fe 01 10 00 00 00 00 00 11 fa";
+        QTest::newRow("jq5140 set, ref refused") << "--family jq" << "--card jq5140 --ch 1 --freq 1500 --ref 2" << "";
+        QTest::newRow("klr620 set") << "--family klr" << "--card klr620 --freq 2400 --band 3" << "";
     }
     // clang-format on
     void sameRunAsRfcard()
     {
         QFETCH(QString, sim);
         QFETCH(QString, args);
+        QFETCH(QString, probe);
         QScopedPointer<ToolRun> tool(strictTool());
         SimProcess card(words(sim));
         const QStringList command
@@ -283,11 +288,19 @@ private slots:
         for (const char *name : {"RFCARD_STRICT_VERIFY", "QT_LOGGING_RULES", "QT_MESSAGE_PATTERN"})
             qunsetenv(name);
         const QStringList requests = SimProcess::requests(card.stop());
-        QCOMPARE(requests.mid(requests.size() / 2), requests.mid(0, requests.size() / 2));
+        const int plainRun = (requests.size() - !probe.isEmpty()) / 2;
+        QStringList expectedRequests = requests.mid(0, plainRun);
+        if (!probe.isEmpty())
+            expectedRequests.insert(1, probe); // after the failed first one
+        QCOMPARE(requests.mid(plainRun), expectedRequests);
         QCOMPARE(tool->settings(), stored);
 
         QList<QByteArray> expected = rfcardLines(plain.out + plain.err);
-        QList<QByteArray> got = rfcardLines(strict.out + strict.err);
+        QList<QByteArray> got;
+        for (const QByteArray &line : rfcardLines(strict.out + strict.err)) {
+            if (!line.contains("line resync:"))
+                got << line;
+        }
         std::sort(expected.begin(), expected.end());
         std::sort(got.begin(), got.end());
         QCOMPARE(got, expected);

@@ -21,18 +21,24 @@ const FeExchange::Dialect JQDialect = {
 
 } // namespace
 
-JQFLModule::JQFLModule() = default;
+JQFLModule::JQFLModule()
+    : m_Sync(
+        FeFrame::Size, 2, FeExchange::probes({JQFrame::ClkSelect, JQFrame::RFAtten, JQFrame::Freq}))
+{
+}
 JQFLModule::~JQFLModule() = default;
 
 int JQFLModule::lOpenUart(QString portName)
 {
     m_Uart.openCardLine(portName);
+    m_Sync.reset();
     return 1;
 }
 
 int JQFLModule::lSetInterface(quint8 command, quint8 code, quint32 value, quint8 channel)
 {
-    return FeExchange::run(m_Uart, JQDialect, command, code, value, channel, m_RecvBuf, m_RecvLen);
+    return FeExchange::run(
+        m_Uart, m_Sync, JQDialect, command, code, value, channel, m_RecvBuf, m_RecvLen);
 }
 
 int JQFLModule::setValue(quint8 code, int value, int channel)

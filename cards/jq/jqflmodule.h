@@ -1,6 +1,7 @@
 #ifndef JQFLMODULE_H
 #define JQFLMODULE_H
 
+#include "cards/linesync.h"
 #include "serial/uartagent.h"
 
 #include <QObject>
@@ -47,6 +48,7 @@ private:
         const char *operation, quint8 code, int value, const char *parameter, int channel);
 
     UartAgent m_Uart;
+    LineSync m_Sync;
     quint8 m_RecvBuf[UartAgent::RecvBufSize] = {};
     quint32 m_RecvLen = 0;
 };

@@ -13,12 +13,34 @@ namespace {
 constexpr unsigned long SetSettleMs = 100; // the card takes a set command this long
 } // namespace
 
-KLRLModule::KLRLModule() = default;
+namespace {
+
+// The queries that bring the line back in step, the least telling first.
+QList<LineSync::Probe> probes()
+{
+    QList<LineSync::Probe> list;
+    for (const quint8 code : {KLRFrame::GetWarning, KLRFrame::GetBandwidth, KLRFrame::GetWorkMode,
+             KLRFrame::GetRFAtten, KLRFrame::GetIFAtten, KLRFrame::GetFreq}) {
+        const KLRFrame::Bytes f = KLRFrame::build(code, 0, 0);
+        list << LineSync::Probe{
+            QByteArray(reinterpret_cast<const char *>(f.data()), KLRFrame::Size),
+            KLRFrame::replyTo(code)};
+    }
+    return list;
+}
+
+} // namespace
+
+KLRLModule::KLRLModule()
+    : m_Sync(KLRFrame::Size, 1, probes())
+{
+}
 KLRLModule::~KLRLModule() = default;
 
 int KLRLModule::lOpenUart(QString portName)
 {
     m_Uart.openCardLine(portName);
+    m_Sync.reset();
     return 1;
 }
 
@@ -27,6 +49,11 @@ int KLRLModule::lSetInterface(quint8 command, quint8 code, int value, int channe
     qDebug() << "lSetInterface cmd = " << int(command) << " param_code =" << uint(code)
              << " param_val = " << value << "ch =" << channel;
     const KLRFrame::Bytes frame = KLRFrame::build(code, quint32(value), quint8(channel));
+    if (!m_Sync.ready(m_Uart)) {
+        RunEvents::report({RunEvents::OutOfStep});
+        return command == SetCommand ? int(UartAgent::WriteIncomplete)
+                                     : int(ModuleResult::ExchangeFailed);
+    }
     qDebug() << "createCmd ucbuf"
              << QByteArray(reinterpret_cast<const char *>(frame.data()), KLRFrame::Size).toHex(' ');
 
@@ -44,11 +71,13 @@ int KLRLModule::lSetInterface(quint8 command, quint8 code, int value, int channe
     const int ret = m_Uart.sendRecvCapped(
         frame.data(), KLRFrame::Size, m_RecvBuf, RecvBufSize, &m_RecvLen, 1000);
     if (ret != UartAgent::Success) {
+        m_Sync.failed(KLRFrame::replyTo(code));
         qDebug() << "KLRLModule::lSetInterface"
                  << "Ret error:" << ret;
         return ModuleResult::ExchangeFailed;
     }
     if (m_RecvLen != KLRFrame::Size) {
+        m_Sync.failed(KLRFrame::replyTo(code));
         qDebug("LModule::lSetInterface: m_RecvLen error %d\n", int(m_RecvLen));
         RunEvents::report({RunEvents::BadLength,
             QString::asprintf("LModule::lSetInterface: m_RecvLen error %d", int(m_RecvLen)),
@@ -60,6 +89,8 @@ int KLRLModule::lSetInterface(quint8 command, quint8 code, int value, int channe
     // A reply is decoded by its own code: one the host does not know reads
     // as 0, and the reply of another query as that parameter's value, both
     // without a line; only a program that judges the run hears of them.
+    if (m_RecvBuf[1] != KLRFrame::replyTo(code))
+        m_Sync.failed(KLRFrame::replyTo(code));
     if (!KLRFrame::knows(m_RecvBuf))
         RunEvents::report({RunEvents::UnknownReply, QString(), m_RecvBuf[1]});
     else if (m_RecvBuf[1] != KLRFrame::replyTo(code))

@@ -1,6 +1,7 @@
 #ifndef KLRLMODULE_H
 #define KLRLMODULE_H
 
+#include "cards/linesync.h"
 #include "serial/uartagent.h"
 
 #include <QObject>
@@ -39,6 +40,7 @@ public:
 
 private:
     UartAgent m_Uart;
+    LineSync m_Sync;
     quint8 m_RecvBuf[RecvBufSize] = {};
     quint32 m_RecvLen = 0;
 };

@@ -21,18 +21,25 @@ const FeExchange::Dialect VNDialect = {
 
 } // namespace
 
-VNLModule::VNLModule() = default;
+VNLModule::VNLModule()
+    : m_Sync(FeFrame::Size, 2,
+        FeExchange::probes({VNFrame::Type, VNFrame::Temperature, VNFrame::IFOutputSelect,
+            VNFrame::Gain, VNFrame::Freq}))
+{
+}
 VNLModule::~VNLModule() = default;
 
 int VNLModule::lOpenUart(QString portName)
 {
     m_Uart.openCardLine(portName);
+    m_Sync.reset();
     return 1;
 }
 
 int VNLModule::lSetInterface(quint8 command, quint8 code, quint32 value, quint8 channel)
 {
-    return FeExchange::run(m_Uart, VNDialect, command, code, value, channel, m_RecvBuf, m_RecvLen);
+    return FeExchange::run(
+        m_Uart, m_Sync, VNDialect, command, code, value, channel, m_RecvBuf, m_RecvLen);
 }
 
 int VNLModule::setValue(quint8 code, int value, int channel)

@@ -1,6 +1,7 @@
 #ifndef VNLMODULE_H
 #define VNLMODULE_H
 
+#include "cards/linesync.h"
 #include "serial/uartagent.h"
 
 #include <QObject>
@@ -35,6 +36,7 @@ private:
     int query(quint8 code, int channel);
 
     UartAgent m_Uart;
+    LineSync m_Sync;
     quint8 m_RecvBuf[UartAgent::RecvBufSize] = {};
     quint32 m_RecvLen = 0;
 };

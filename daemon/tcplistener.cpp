@@ -1,0 +1,6 @@
+#include "daemon/tcplistener.h"
+
+void TcpListener::incomingConnection(qintptr socket)
+{
+    emit accepted(socket);
+}
