@@ -236,10 +236,12 @@ bool CardService::byMode(const QString &model, const QString &option)
 qint64 CardService::boundOf(const QString &model, const QString &option, Bound bound, int workmode)
 {
     const CardLimits::Range range = CmdAgent::limitOf(model, option, workmode);
-    if (bound == Minimum)
-        return range.low;
-    if (bound == Maximum)
-        return range.high;
+    // The outputs go by their index: the VN2810's second (21.4 MHz) is
+    // its lower one.
+    const bool reversed = CmdAgent::userValue(model, option, range.low).toDouble()
+        > CmdAgent::userValue(model, option, range.high).toDouble();
+    if (bound == Minimum || bound == Maximum)
+        return (bound == Maximum) != reversed ? range.high : range.low;
     const qint64 value = valueOf(model, option,
         CmdAgent::cardValues({{option, RFCardParser::channelDefault(option)},
             {QStringLiteral("gain2"), RFCardParser::channelDefault(QStringLiteral("gain2"))}}));

@@ -62,10 +62,14 @@ void installHandlers()
         return;
     g_Installed = true;
     for (size_t i = 0; i < sizeof Signals / sizeof Signals[0]; ++i) {
+        ::sigaction(Signals[i], nullptr, &g_Previous[i]);
+        // Calls the signal interrupts are restarted as they were before
+        // (rfcardd's stop handler asks for that; its serial thread's reads
+        // must not fail on a signal meant for the main loop).
         struct sigaction action = {};
         action.sa_handler = onSignal;
-        sigemptyset(&action.sa_mask);
-        ::sigaction(Signals[i], nullptr, &g_Previous[i]);
+        action.sa_mask = g_Previous[i].sa_mask;
+        action.sa_flags = g_Previous[i].sa_flags & SA_RESTART;
         // A signal the program (or nohup) ignores stays ignored.
         if (!(g_Previous[i].sa_flags & SA_SIGINFO) && g_Previous[i].sa_handler == SIG_IGN)
             continue;

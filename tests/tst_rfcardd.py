@@ -13,6 +13,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 import unittest
 from concurrent.futures import ThreadPoolExecutor
 
@@ -24,6 +25,7 @@ except ImportError:
 
 RFCARDD, SIM, RFCARD, STRICT = sys.argv[1:5]
 NAN = "9.91E37"
+FREQS = [1111, 1222, 1333, 1444]  # MHz, by channel, within every model's range
 RM = pyvisa.ResourceManager("@py")
 
 
@@ -66,6 +68,34 @@ class Daemon(Program):
         return RM.open_resource(f"TCPIP::127.0.0.1::{self.port}::SOCKET", read_termination="\n",
                                 write_termination="\n", timeout=15000)
 
+    def raw(self, source="127.0.0.1"):
+        """A plain TCP client; loopback's other addresses are other clients."""
+        return socket.create_connection(("127.0.0.1", self.port), source_address=(source, 0))
+
+    def rss(self):
+        with open(f"/proc/{self.p.pid}/status") as status:
+            return next(int(l.split()[1]) for l in status if l.startswith("VmRSS")) // 1024
+
+
+def ask(conn, message):
+    conn.sendall(message + b"\n")
+    line = b""
+    while not line.endswith(b"\n"):
+        chunk = conn.recv(4096)
+        if not chunk:
+            return line.decode()  # closed
+        line += chunk
+    return line.decode().strip()
+
+
+def closed(conn):
+    """Whether the server has ended the connection (a clean close reads b"")."""
+    conn.settimeout(10)
+    try:
+        return conn.recv(1) == b""
+    except OSError:
+        return True
+
 
 def rfcard_report(port, model, ch):
     """rfcard's own read-back of the channel, from a folder of its own."""
@@ -97,7 +127,13 @@ ERRORS = [
         (b"CHAN1:REF 1", None, -113), (b"CHAN1:BOGUS?;*OPC?", NAN + ";1", -113),
         (b"CHAN5:FREQ?", NAN, -114), (b"CHAN1:FREQ 1500 V", None, -131),
         (b"CHAN1:GAIN 41", None, -222), (b"CHAN1:OUTF 24.1", None, -222),
-        (b"CHAN1:FREQ 1500;FREQ?", "1500.000", 0)]),
+        (b"CHAN1:FREQ 1500;FREQ?", "1500.000", 0), (b"CHAN0:FREQ?", NAN, -114),
+        (b"CHAN1:FREQ 1e400", None, -222), (b'CHAN1:FREQ? "1;2,3"', NAN, -108),
+        (b"*RST;SYST:ERR?", '0,"No error"', 0), (b"*ESE 256", None, -222),
+        (b"CHAN1:BOGUS;*CLS;*ESR?", "0", 0),
+        # The status byte: an error queued (4), a response in the message
+        # (16), an event enabled (32), and so a request (64).
+        (b"*ESE 32;*SRE 48;*STB?;CHAN9:FREQ?;*STB?;*ESE?;*SRE?", "0;" + NAN + ";116;32;48", -114)]),
     ("JQ5120", "jq", [], None, [(b"CHAN3:READ?", "{}", -114)]),
     ("KLR620", "klr", [], None, [(b"CHAN1:GAIN 31;WORK?", "0", -222)]),
     ("VN2810", "vn", ["--fault", "no-reply:2"], None, [(b"CHAN1:FREQ?", NAN, -240), (b"CHAN2:READ?",
@@ -213,6 +249,152 @@ class TestRfcardd(unittest.TestCase):
             pass  # the server closed it with the rest unread
         self.assertTrue(daemon.client().query("*IDN?").startswith("RFCARD,VN2810,"))
         self.assertIn("over 64 KiB", daemon.stop())
+        card.stop()
+
+    def test_bounds_of_every_setting(self):
+        """MINimum, MAXimum and DEFault, asked for and set, in the option's units."""
+        cases = {("VN2810", "vn"): [(b"FREQ? MAX;FREQ? MIN;GAIN? MAX;OUTF? MAX", "3000;20;40;70"),
+                                    (b"FREQ MAX;FREQ?;GAIN DEF;GAIN?", "3000.000;0.0")],
+                 ("JQ5140", "jq"): [(b"WORK 1;GAIN? MAX;WORK 0;GAIN? max;REF? MAX", "50;30;1"),
+                                    (b"FREQ minimum;FREQ?;OUTF DEF;OUTF?", "950.000;70")],
+                 ("KLR620", "klr"): [(b"WORK 1;GAIN MIN;GAIN?;BAND DEF;BAND?;FREQ? DEF", "-5;2;1000")]}
+        for (model, family), rows in cases.items():
+            card = sim(family)
+            daemon = Daemon(model, card.line)
+            conn = daemon.raw()
+            for message, answer in rows:
+                with self.subTest(model=model, message=message):
+                    self.assertEqual(ask(conn, b"CHAN2:" + message + b";:SYST:ERR?"), answer + ';0,"No error"')
+            daemon.stop()
+            card.stop()
+
+    def test_a_late_reply_is_never_taken_for_another(self):
+        """Frequency replies that come after the time-out, whole or in part: every
+        channel in turn answers its own frequency, or not-a-number with -240."""
+        def sweep(family, model, code, fault):
+            with tempfile.TemporaryDirectory() as folder:
+                state = os.path.join(folder, "card.json")
+                with open(state, "w") as f:
+                    json.dump({"family": family, "channels": [{"freq": f * 1000} for f in FREQS]}, f)
+                card = sim(family, "--state", state, "--fault", f"{fault}:{code}", "--late-ms", "1200",
+                           "--split-pause", "1200")
+                daemon = Daemon(model, card.line)
+                conn = daemon.raw()
+                answers = [(ch, ask(conn, b"CHAN%d:FREQ?;:SYST:ERR?" % ch))
+                           for _ in range(2) for ch in range(1, 3 if model == "JQ5120" else 5)]
+                daemon.stop()
+                card.stop()
+            return [(ch, a) for ch, a in answers
+                    if a != f'{FREQS[ch - 1]}.000;0,"No error"' and not a.startswith(NAN + ";-240,")]
+        cases = [(f, m, c, fault) for f, m, c in [("vn", "VN2810", 2), ("jq", "JQ5140", 2), ("jq", "JQ5120", 2),
+                                                  ("klr", "KLR620", "0xa7")] for fault in ("late", "split")]
+        with ThreadPoolExecutor(len(cases)) as pool:
+            for case, wrong in zip(cases, pool.map(lambda c: sweep(*c), cases)):
+                self.assertEqual(wrong, [], case)
+
+    def test_a_client_that_ends_its_sending_is_answered(self):
+        """What a shell user does first: a message piped into nc or socat."""
+        card = sim("vn")
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "card.sock")
+            daemon = Daemon("VN2810", card.line, "--socket", path)
+            tcp = f"127.0.0.1:{daemon.port}"
+            for command, message, answer in [
+                    (["nc", "-N", "127.0.0.1", str(daemon.port)], "*IDN?", "RFCARD,VN2810,"),
+                    (["nc", "-N", "127.0.0.1", str(daemon.port)], "CHAN1:FREQ?", "1000.000"),
+                    (["socat", "-", f"TCP:{tcp}"], "CHAN1:FREQ?;GAIN?", "1000.000;0.0"),
+                    (["socat", "-", f"UNIX-CONNECT:{path}"], "*IDN?", "RFCARD,VN2810,"),
+                    # Only a message with its line end is made.
+                    (["nc", "-N", "127.0.0.1", str(daemon.port)], "CHAN2:FREQ 1500\nCHAN2:FREQ 150", ""),
+                    (["socat", "-", f"TCP:{tcp}"], "CHAN2:FREQ?", "1500.000")]:
+                for _ in range(3):
+                    out = subprocess.run(command, input=message + "\n" * ("150" not in message),
+                                         capture_output=True, text=True, timeout=30).stdout
+                    with self.subTest(command=command[0], message=message):
+                        self.assertTrue(out.startswith(answer) and out.endswith("\n" if answer else ""), out)
+            self.assertIn('dropped "CHAN2:FREQ 150"', daemon.stop())
+        card.stop()
+
+    def test_no_client_shuts_out_another(self):
+        card = sim("vn")
+        with tempfile.TemporaryDirectory() as folder:
+            os.chmod(folder, 0o755)
+            path = os.path.join(folder, "card.sock")
+            daemon = Daemon("VN2810", card.line, "--socket", path)
+            os.chmod(path, 0o666)
+            # One address holds its share; the rest of its connections are closed.
+            crowd = [daemon.raw() for _ in range(20)]
+            self.assertEqual(sum(closed(c) for c in crowd[8:]), 12)
+            self.assertEqual(ask(daemon.raw("127.0.0.2"), b"*IDN?")[:13], "RFCARD,VN2810")
+            # With every place taken, the longest-idle of the biggest holder
+            # makes room, and the newcomer is answered.
+            crowd += [daemon.raw(f"127.0.1.{n}") for n in range(7) for _ in range(8)]
+            self.assertTrue(closed(crowd[0]))
+            self.assertEqual(ask(crowd[-1], b"CHAN1:FREQ?"), "1000.000")
+            # A Unix-domain client is one uid: another uid, and root, get in.
+            hold = ("import socket,sys,time\nk=[socket.socket(socket.AF_UNIX) for _ in range(70)]\n"
+                    f"[s.connect({path!r}) for s in k]\nprint(flush=True)\ntime.sleep(60)")
+            holder = subprocess.Popen([sys.executable, "-c", hold], user=65534, stdout=subprocess.PIPE)
+            holder.stdout.readline()
+            other = ("import socket\ns=socket.socket(socket.AF_UNIX)\n"
+                     f"s.connect({path!r})\ns.sendall(b'*IDN?\\n')\nprint(s.makefile().readline())")
+            for user in (65533, 0):
+                answer = subprocess.run([sys.executable, "-c", other], user=user, capture_output=True,
+                                        text=True, timeout=30).stdout
+                self.assertTrue(answer.startswith("RFCARD,VN2810"), (user, answer))
+            holder.kill()
+            self.assertIn("(nobody) on " + path + " refused", daemon.stop())
+        card.stop()
+
+    def test_clients_that_never_read_cost_little(self):
+        """63 clients sending 64 KiB messages of queries without end, reading nothing."""
+        card = sim("vn")
+        daemon = Daemon("VN2810", card.line)
+        idle = daemon.rss()
+        message = b"*IDN?;" * 10000 + b"\n"
+
+        def flood(n):
+            conn = daemon.raw(f"127.0.2.{n}")
+            conn.settimeout(5)
+            try:
+                while True:
+                    conn.sendall(message)
+            except OSError:
+                return conn  # held back by the network
+        with ThreadPoolExecutor(63) as pool:
+            floods = list(pool.map(flood, range(63)))
+        self.assertLess(daemon.rss() - idle, 32)
+        self.assertEqual(ask(daemon.raw(), b"CHAN1:FREQ?"), "1000.000")
+        daemon.stop()
+        card.stop()
+
+    def test_the_card_takes_turns_by_client_not_connection(self):
+        """One address's 16 connections setting a KLR620 without end; another
+        address's set waits for one of theirs at most (two with one under way)."""
+        card = sim("klr")
+        daemon = Daemon("KLR620", card.line, "--max-per-client", "16")
+        done = [0]
+        stop = threading.Event()
+
+        def repeat(k):
+            conn = daemon.raw()
+            while not stop.is_set():
+                ask(conn, b"CHAN1:FREQ %d;*OPC?" % (1000 + k))
+                done[0] += 1
+        threads = [threading.Thread(target=repeat, args=(k,)) for k in range(16)]
+        for t in threads:
+            t.start()
+        while done[0] < 32:
+            time.sleep(0.05)
+        conn = daemon.raw("127.0.0.2")
+        before = done[0]
+        self.assertEqual(ask(conn, b"CHAN2:FREQ 4321;FREQ?"), "4321.000")
+        waited = done[0] - before
+        stop.set()
+        for t in threads:
+            t.join()
+        self.assertLessEqual(waited, 3)
+        daemon.stop()
         card.stop()
 
     def test_sixteen_clients(self):
