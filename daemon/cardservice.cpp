@@ -5,13 +5,12 @@
 #include "cards/klr/klrlmodule.h"
 #include "cards/protocolmodules.h"
 #include "cards/vn/vnlmodule.h"
+#include "daemon/auditlog.h"
 #include "serial/portdiagnosis.h"
 #include "store/cardmodels.h"
 #include "store/rfcardparser.h"
 
 #include <QJsonDocument>
-
-#include <cstdio>
 
 namespace {
 
@@ -38,12 +37,6 @@ const UartAgent &lineOf(const QString &model)
     if (model == CardModels::Vn2810)
         return vnModule->uart();
     return klrModule->uart();
-}
-
-void say(const QString &text)
-{
-    std::fprintf(stderr, "rfcardd: %s\n", text.toLocal8Bit().constData());
-    std::fflush(stderr);
 }
 
 } // namespace
@@ -86,7 +79,7 @@ void CardService::run()
     makeModule(m_Model, true);
     QString why;
     if (!ensureOpen(&why))
-        say(why + QStringLiteral("; it is tried again at the next command"));
+        AuditLog::say(why + QStringLiteral("; it is tried again at the next command"));
     for (;;) {
         QPair<Job, Done> next;
         {
@@ -124,7 +117,7 @@ bool CardService::ensureOpen(QString *why)
     const bool again = line.isOpen();
     m_Agent->openCard(m_Model, m_Port);
     if (lineOf(m_Model).isOpen()) {
-        say(QStringLiteral("%1 %2").arg(again ? "opened again" : "opened", m_Port));
+        AuditLog::say(QStringLiteral("%1 %2").arg(again ? "opened again" : "opened", m_Port));
         return true;
     }
     *why = QStringLiteral("%1 did not open: %2").arg(m_Port, PortDiagnosis::explain(m_Port));
@@ -192,6 +185,7 @@ CardService::Outcome CardService::set(const Job &job)
             return {-222, refused + QStringLiteral(" in work mode %1").arg(v.workmode), QString()};
     }
     const int sent = record.size();
+    AuditLog::setStarted(job.client, m_Model, job.what);
     m_Agent->applyOption(m_Model, job.channel, job.key, v);
     if (const RunEvents::Event *e = record.first(RunRecord::faults(), sent))
         return {-240, record.explain(*e, m_Model, RunRecord::SetCommands), QString()};

@@ -41,6 +41,9 @@ public:
         // Set: the value is this bound instead; Query: the bound is the
         // answer (for a gain whose range the card's work mode decides).
         Bound bound = Given;
+        // Set: who asked and what, for the audit line before it is sent.
+        QString client;
+        QString what;
     };
     struct Outcome {
         int error = 0; // an SCPI error number, 0 when done

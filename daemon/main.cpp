@@ -3,6 +3,7 @@
 
 #include "cards/cardlog.h"
 #include "cards/linesync.h"
+#include "daemon/auditlog.h"
 #include "daemon/cardservice.h"
 #include "daemon/listenfds.h"
 #include "daemon/scpiserver.h"
@@ -182,6 +183,7 @@ int main(int argc, char *argv[])
     const int status = app.exec();
     card.stop();
     card.wait();
+    AuditLog::flush();
     std::fprintf(stderr, "rfcardd: stopped\n");
     return status;
 }

@@ -1,16 +1,14 @@
 #include "daemon/scpiserver.h"
 
+#include "daemon/auditlog.h"
 #include "daemon/clientconnection.h"
 #include "daemon/locallistener.h"
 #include "daemon/localsocketpath.h"
 #include "daemon/nativesocket.h"
 #include "daemon/tcplistener.h"
-#include "store/safetext.h"
 
 #include <QHash>
 #include <QLocalSocket>
-
-#include <cstdio>
 
 namespace {
 
@@ -20,12 +18,6 @@ QString endpoint(const QHostAddress &address, quint16 port)
                                                                 : QStringLiteral("%1:%2"))
         .arg(address.toString())
         .arg(port);
-}
-
-void say(const QString &line)
-{
-    std::fprintf(stderr, "rfcardd: %s\n", SafeText::printable(line).toLocal8Bit().constData());
-    std::fflush(stderr);
 }
 
 } // namespace
@@ -128,8 +120,9 @@ void ScpiServer::start(
     for (const ScpiSession *s : qAsConst(sessions))
         held += s->client().key == client.key;
     if (!client.privileged && held >= m_PerClient) {
-        say(QStringLiteral("%1 refused: that client has %2 connections open")
-                .arg(client.name)
+        AuditLog::refused(client.key,
+            QStringLiteral("%1: connection refused: that client has %2 open")
+                .arg(AuditLog::field(client.name))
                 .arg(held));
         connect(connection, &ClientConnection::closed, connection, &QObject::deleteLater);
         connection->finish();
@@ -162,9 +155,10 @@ void ScpiServer::makeRoom(Kind kind)
     }
     if (!idlest)
         return;
-    say(QStringLiteral("%1: connection closed to make room (%2 are open, %3 of them this "
+    AuditLog::refused(idlest->client().key,
+        QStringLiteral("%1: connection closed to make room (%2 are open, %3 of them this "
                        "client's)")
-            .arg(idlest->client().name)
+            .arg(AuditLog::field(idlest->client().name))
             .arg(sessions.size())
             .arg(held.value(most)));
     sessions.removeOne(idlest); // its place is the new one's from now

@@ -1,5 +1,6 @@
 #include "daemon/scpisession.h"
 
+#include "daemon/auditlog.h"
 #include "daemon/scpicommands.h"
 #include "store/cardmodels.h"
 #include "store/safetext.h"
@@ -7,7 +8,6 @@
 #include <QPointer>
 
 #include <cmath>
-#include <cstdio>
 
 namespace {
 
@@ -20,27 +20,6 @@ enum StatusBit {
     EventSummary = 0x20,
     Request = 0x40
 };
-
-void say(const QString &line)
-{
-    std::fprintf(stderr, "rfcardd: %s\n", SafeText::printable(line).toLocal8Bit().constData());
-    std::fflush(stderr);
-}
-
-// Every set is said, whoever made it and whether or not the client is still
-// there to hear how it went.
-void logSet(
-    const QString &peer, const QString &model, const QString &what, int code, const QString &detail)
-{
-    // Hardware errors and a card that does not hold the value are the card's.
-    const QString outcome = code == 0                  ? QStringLiteral("verified")
-        : code == -240 || code == -241 || code == -300 ? QStringLiteral("card fault")
-                                                       : QStringLiteral("refused");
-    QString line = QStringLiteral("%1: %2 %3: %4").arg(peer, model, what, outcome);
-    if (code)
-        line += QStringLiteral(" (%1, %2)").arg(code).arg(detail);
-    say(line);
-}
 
 // MINimum, MAXimum, DEFault as a numeric parameter.
 CardService::Bound boundOf(const QByteArray &text)
@@ -124,14 +103,17 @@ void ScpiSession::run()
         } else if (m_Connection->overLimit()) {
             m_Connection->write(QByteArray::number(-363) + ",\""
                 + ScpiErrorQueue::text(-363).toUtf8() + "; a message over 64 KiB\"\n");
-            say(QStringLiteral("%1 sent a message over 64 KiB; connection closed")
-                    .arg(m_Client.name));
+            AuditLog::refused(m_Client.key,
+                QStringLiteral("%1 sent a message over 64 KiB; connection closed")
+                    .arg(AuditLog::field(m_Client.name)));
             finish();
         } else if (m_Connection->inputEnded()) {
             const QByteArray rest = m_Connection->takeRest();
             if (!rest.trimmed().isEmpty())
-                say(QStringLiteral("%1: dropped \"%2\": the connection ended before its line end")
-                        .arg(m_Client.name, QString::fromLatin1(rest.left(80))));
+                AuditLog::refused(m_Client.key,
+                    QStringLiteral("%1: dropped \"%2\": the connection ended before its line end")
+                        .arg(AuditLog::field(m_Client.name),
+                            AuditLog::field(QString::fromLatin1(rest))));
             finish();
         } else {
             break;
@@ -313,8 +295,13 @@ void ScpiSession::channelCommand(const ScpiParser::Unit &unit, const QString &ke
         if (unit.query)
             respond(failed);
         else
-            logSet(m_Client.name, model,
-                name + QLatin1Char(' ') + QString::fromLatin1(unit.params.join(',')), code, detail);
+            AuditLog::refused(m_Client.key,
+                QStringLiteral("%1: %2 %3: refused (%4, %5)")
+                    .arg(AuditLog::field(m_Client.name), model,
+                        AuditLog::field(
+                            name + QLatin1Char(' ') + QString::fromLatin1(unit.params.join(','))))
+                    .arg(code)
+                    .arg(AuditLog::field(detail)));
     };
     const int channels = model == CardModels::Jq5120 ? 2 : 4;
     if (channel < 1 || channel > channels)
@@ -388,6 +375,8 @@ void ScpiSession::channelCommand(const ScpiParser::Unit &unit, const QString &ke
     if (!refused.isEmpty())
         return refuse(-222, QStringLiteral("%1: %2").arg(what, refused));
     job.kind = CardService::Job::Set;
+    job.client = m_Client.name;
+    job.what = what;
     submit(job, QByteArray(), what);
 }
 
@@ -401,7 +390,7 @@ void ScpiSession::submit(const CardService::Job &job, const QByteArray &failed, 
     m_Card.submit(m_Client.key, job,
         [self, job, failed, what, peer, model, test](const CardService::Outcome &o) {
             if (job.kind == CardService::Job::Set)
-                logSet(peer, model, what, o.error, o.detail);
+                AuditLog::setDone(peer, model, what, o.error, o.detail);
             if (!self)
                 return;
             if (o.error)

@@ -343,7 +343,7 @@ class TestRfcardd(unittest.TestCase):
                                         text=True, timeout=30).stdout
                 self.assertTrue(answer.startswith("RFCARD,VN2810"), (user, answer))
             holder.kill()
-            self.assertIn("(nobody) on " + path + " refused", daemon.stop())
+            self.assertIn("(nobody) on " + path + ": connection refused", daemon.stop())
         card.stop()
 
     def test_clients_that_never_read_cost_little(self):
@@ -471,10 +471,18 @@ class TestRfcardd(unittest.TestCase):
         gone.sendall(b"CHAN2:FREQ 4200;BAND 3\n")
         gone.close()
         card.wait_for("get band ch1")  # the last set, read back
-        self.assertEqual(daemon.client().query("CHAN2:FREQ?;BAND?"), "4200.000;3")
+        client = daemon.raw()
+        self.assertEqual(ask(client, b"CHAN2:FREQ?;BAND?"), "4200.000;3")
+        # The audit cannot be forged with a long value nor drowned by refusals.
+        ask(client, b"CHAN2:FREQ " + b"0" * 48000 + b"1500;*OPC?")
+        ask(client, b";".join([b"CHAN2:BAND 9"] * 100) + b";*OPC?")
         log = daemon.stop()
+        self.assertIn("CHANnel2:FREQuency 4200: sent to the card\n", log)
         self.assertIn("CHANnel2:FREQuency 4200: verified", log)
         self.assertIn("CHANnel2:BAND 3: verified", log)
+        self.assertLess(max(len(line) for line in log.splitlines()), 500)
+        self.assertEqual(log.count("CHANnel2:BAND 9: refused"), 20)
+        self.assertIn(": 80 more refused in 10 s", log)
         card.stop()
 
     def test_a_long_exchange_holds_up_only_its_own_client(self):
