@@ -56,12 +56,18 @@ RunRecord::RunRecord(const CmdAgent &agent, Naming naming)
     : m_Agent(agent)
     , m_Naming(naming)
 {
-    RunEvents::setSink([this](const RunEvents::Event &e) { m_Events.append(e); });
+    // A record made while another lives (a part of a job) leaves the outer
+    // one every event too.
+    m_Outer = RunEvents::setSink([this](const RunEvents::Event &e) {
+        m_Events.append(e);
+        if (m_Outer)
+            m_Outer(e);
+    });
 }
 
 RunRecord::~RunRecord()
 {
-    RunEvents::setSink(nullptr);
+    RunEvents::setSink(m_Outer);
 }
 
 const QList<RunEvents::Kind> &RunRecord::faults()

@@ -47,6 +47,7 @@ private:
     const CmdAgent &m_Agent;
     const Naming m_Naming;
     QList<RunEvents::Event> m_Events;
+    RunEvents::Sink m_Outer;
 };
 
 #endif // RUNRECORD_H

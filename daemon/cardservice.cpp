@@ -129,7 +129,13 @@ CardService::Outcome CardService::perform(const Job &job)
     QString why;
     if (!ensureOpen(&why))
         return {-241, why, QString()};
-    return job.kind == Job::Set ? set(job) : query(job);
+    RunRecord record(*m_Agent, RunRecord::ScpiNames);
+    const Outcome outcome = job.kind == Job::Set ? set(job) : query(job);
+    if (record.first({RunEvents::SettingsRestored}))
+        AuditLog::say(QStringLiteral("%1: the line's settings had been changed by another program "
+                                     "and were put back in full")
+                          .arg(m_Port));
+    return outcome;
 }
 
 CardService::Outcome CardService::query(const Job &job)

@@ -7,8 +7,10 @@
 #include "daemon/cardservice.h"
 #include "daemon/listenfds.h"
 #include "daemon/scpiserver.h"
+#include "daemon/serviceconf.h"
 #include "daemon/stopsignal.h"
 #include "serial/portname.h"
+#include "serial/uartagent.h"
 #include "store/cardmodels.h"
 #include "store/safetext.h"
 
@@ -16,6 +18,7 @@
 #include <QCoreApplication>
 #include <QHostAddress>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -42,25 +45,25 @@ void cardPrint(const QByteArray &line)
     std::exit(status);
 }
 
-// "127.0.0.1:5025", "[::1]:5025", "*:5025" (every address).
-bool address(const QString &text, QHostAddress *host, quint16 *port)
+bool isAny(const QHostAddress &host)
 {
-    const int colon = text.lastIndexOf(QLatin1Char(':'));
-    QString name = text.left(colon);
-    if (name.startsWith(QLatin1Char('[')) && name.endsWith(QLatin1Char(']')))
-        name = name.mid(1, name.size() - 2);
-    bool ok = false;
-    const uint number = text.mid(colon + 1).toUInt(&ok);
-    if (colon < 0 || !ok || number > 65535)
+    return host == QHostAddress::Any || host == QHostAddress::AnyIPv4
+        || host == QHostAddress::AnyIPv6;
+}
+
+// Whether a socket the service manager passed on is bound to `text`.
+bool bound(const ListenFds::Socket &s, const QString &text)
+{
+    QHostAddress want;
+    QHostAddress have;
+    quint16 wantPort = 0;
+    quint16 havePort = 0;
+    if (s.local || !ServiceConf::address(text, &want, &wantPort)
+        || !ServiceConf::address(s.address, &have, &havePort) || wantPort != havePort)
         return false;
-    *port = quint16(number);
-    if (name == QLatin1String("*"))
-        *host = QHostAddress::Any;
-    else if (name == QLatin1String("localhost"))
-        *host = QHostAddress::LocalHost;
-    else
-        *host = QHostAddress(name);
-    return !host->isNull();
+    if (isAny(want) || isAny(have))
+        return isAny(want) && isAny(have);
+    return want.isEqual(have, QHostAddress::TolerantConversion);
 }
 
 } // namespace
@@ -101,22 +104,60 @@ int main(int argc, char *argv[])
             QStringLiteral("Connections one client (a uid, an address) may hold at once "
                            "(default 8; root's are not counted)."),
             QStringLiteral("N")},
+        {QStringLiteral("conf"),
+            QStringLiteral("Take the card, the port and the TCP addresses from this file (the "
+                           "shared install's /etc/rfcard/rfcardd/NAME.conf); TCP only on sockets "
+                           "the service manager passed on."),
+            QStringLiteral("FILE")},
         {QStringLiteral("verbose"), QStringLiteral("Also log every exchange with the card.")},
     });
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         fail(
             1, QStringLiteral("\"%1\" is not an option").arg(parser.positionalArguments().first()));
-    const QString model = parser.value(QStringLiteral("card")).toUpper();
-    const QString port = PortName::normalized(parser.value(QStringLiteral("com")));
-    if (!CardModels::isKnown(model))
-        fail(2, QStringLiteral("--card must be VN2810, JQ5140, KLR620 or JQ5120"));
-    if (port.isEmpty())
-        fail(2, QStringLiteral("--com names no port"));
-    QStringList listen = parser.values(QStringLiteral("listen"));
-    if (listen.isEmpty())
-        listen << QStringLiteral("127.0.0.1:5025");
-    listen.removeAll(QStringLiteral("none"));
+    const QString name = parser.value(QStringLiteral("name"));
+    // From the command line, or from the shared install's configuration;
+    // a configuration that is wrong is said once, and the service then
+    // answers every client with it instead of failing over and over.
+    ServiceConf conf;
+    QString unavailable;
+    const bool fromConf = parser.isSet(QStringLiteral("conf"));
+    if (fromConf) {
+        for (const char *option : {"card", "com", "listen", "read-only-listen", "max-per-client"}) {
+            if (parser.isSet(QLatin1String(option)))
+                fail(1, QStringLiteral("--%1 and --conf: the file gives it").arg(option));
+        }
+        QString error;
+        if (!conf.read(parser.value(QStringLiteral("conf")), &error)) {
+            AuditLog::say(error);
+            unavailable = name.isEmpty()
+                ? QStringLiteral("rfcardd could not start: %1").arg(error)
+                : QStringLiteral("the service %1 could not start: see journalctl -u rfcardd@%1")
+                      .arg(name);
+        }
+    } else {
+        conf.card = parser.value(QStringLiteral("card")).toUpper();
+        conf.com = parser.value(QStringLiteral("com"));
+        conf.listen = parser.values(QStringLiteral("listen"));
+        if (conf.listen.isEmpty())
+            conf.listen << QStringLiteral("127.0.0.1:5025");
+        conf.readOnlyListen = parser.values(QStringLiteral("read-only-listen"));
+        if (!CardModels::isKnown(conf.card))
+            fail(2, QStringLiteral("--card must be VN2810, JQ5140, KLR620 or JQ5120"));
+        if (PortName::normalized(conf.com).isEmpty())
+            fail(2, QStringLiteral("--com names no port"));
+        if (parser.isSet(QStringLiteral("max-per-client"))) {
+            bool ok = false;
+            conf.maxPerClient = parser.value(QStringLiteral("max-per-client")).toInt(&ok);
+            if (!ok || conf.maxPerClient < 1 || conf.maxPerClient > ScpiServer::MaxSessions)
+                fail(2,
+                    QStringLiteral("--max-per-client takes 1 to %1").arg(ScpiServer::MaxSessions));
+        }
+    }
+    conf.listen.removeAll(QStringLiteral("none"));
+    conf.readOnlyListen.removeAll(QStringLiteral("none"));
+    const QString model = conf.card;
+    const QString port = PortName::normalized(conf.com);
 
     g_Verbose = parser.isSet(QStringLiteral("verbose"));
     qInstallMessageHandler(cardLog);
@@ -124,31 +165,52 @@ int main(int argc, char *argv[])
     // A service goes on after a failed exchange: the next client's answer
     // must not be a reply the card owed to the one before.
     LineSync::setEnabled(true);
+    UartAgent::guardSettings(true);
     StopSignal stop;
     CardService card(model, port);
     ScpiServer server(card);
-    if (parser.isSet(QStringLiteral("max-per-client"))) {
-        bool ok = false;
-        const int count = parser.value(QStringLiteral("max-per-client")).toInt(&ok);
-        if (!ok || count < 1 || count > ScpiServer::MaxSessions)
-            fail(2, QStringLiteral("--max-per-client takes 1 to %1").arg(ScpiServer::MaxSessions));
-        server.setPerClient(count);
-    }
+    server.setUnavailable(unavailable);
+    if (conf.maxPerClient > 0)
+        server.setPerClient(conf.maxPerClient);
     QStringList said;
     const QString readOnly = QStringLiteral(" (read-only)");
+    QList<ListenFds::Socket> passed = ListenFds::take();
+    const auto serve = [&](const ListenFds::Socket &s, bool ro) {
+        QString error;
+        if (!server.adopt(s.fd, s.local, s.address, ro, &error))
+            fail(3,
+                QStringLiteral("cannot serve the socket passed on as %1: %2")
+                    .arg(s.address, error));
+        said << QStringLiteral("listening %1 %2").arg(s.local ? "unix" : "tcp", s.address)
+                + (ro ? readOnly : QString());
+    };
     for (const bool ro : {false, true}) {
-        QStringList tcp = ro ? parser.values(QStringLiteral("read-only-listen")) : listen;
-        tcp.removeAll(QStringLiteral("none"));
-        for (const QString &text : qAsConst(tcp)) {
+        for (const QString &text : qAsConst(ro ? conf.readOnlyListen : conf.listen)) {
+            // A socket the service manager holds for the address is that
+            // address's: nobody can take it while the service is down.
+            const auto held = std::find_if(passed.begin(), passed.end(),
+                [&](const ListenFds::Socket &s) { return bound(s, text); });
+            if (held != passed.end()) {
+                serve(*held, ro);
+                passed.erase(held);
+                continue;
+            }
+            if (fromConf) {
+                AuditLog::say(QStringLiteral("%1=%2 is not among the sockets the service manager "
+                                             "holds: systemctl daemon-reload, then systemctl "
+                                             "restart rfcardd@%3.socket")
+                                  .arg(ro ? "READ_ONLY_LISTEN" : "LISTEN", text, name));
+                continue;
+            }
             QHostAddress host;
             quint16 number = 0;
-            QString bound;
+            QString where;
             QString error;
-            if (!address(text, &host, &number))
+            if (!ServiceConf::address(text, &host, &number))
                 fail(2, QStringLiteral("%1 is not ADDRESS:PORT").arg(text));
-            if (!server.listenTcp(host, number, ro, &bound, &error))
+            if (!server.listenTcp(host, number, ro, &where, &error))
                 fail(3, QStringLiteral("cannot listen on %1: %2").arg(text, error));
-            said << QStringLiteral("listening tcp ") + bound + (ro ? readOnly : QString());
+            said << QStringLiteral("listening tcp ") + where + (ro ? readOnly : QString());
         }
         for (const QString &path :
             parser.values(ro ? QStringLiteral("read-only-socket") : QStringLiteral("socket"))) {
@@ -158,25 +220,27 @@ int main(int argc, char *argv[])
             said << QStringLiteral("listening unix ") + path + (ro ? readOnly : QString());
         }
     }
-    // A service manager's sockets: one named "read-only" (FileDescriptorName)
-    // only answers queries.
-    for (const ListenFds::Socket &s : ListenFds::take()) {
-        const bool ro = s.name == QLatin1String("read-only");
-        QString error;
-        if (!server.adopt(s.fd, s.local, s.address, ro, &error))
-            fail(3,
-                QStringLiteral("cannot serve the socket passed on as %1: %2")
-                    .arg(s.address, error));
-        said << QStringLiteral("listening %1 %2").arg(s.local ? "unix" : "tcp", s.address)
-                + (ro ? readOnly : QString());
+    // The service manager's other sockets: one named "read-only"
+    // (FileDescriptorName) only answers queries. A TCP address the
+    // configuration no longer names is not served.
+    for (const ListenFds::Socket &s : qAsConst(passed)) {
+        if (fromConf && !s.local) {
+            AuditLog::say(QStringLiteral("%1 is not in the configuration any more: not served "
+                                         "(systemctl daemon-reload, then systemctl restart "
+                                         "rfcardd@%2.socket)")
+                              .arg(s.address, name));
+            continue;
+        }
+        serve(s, s.name == QLatin1String("read-only"));
     }
     if (said.isEmpty())
         fail(2, QStringLiteral("nothing to listen on (--listen none and no --socket)"));
-    const QString name = parser.value(QStringLiteral("name"));
-    std::fprintf(stderr, "rfcardd: %s%s on %s\n",
-        name.isEmpty() ? "" : qPrintable(SafeText::printable(name) + QLatin1Char(' ')),
-        qPrintable(model), qPrintable(SafeText::printable(port)));
-    card.start();
+    if (unavailable.isEmpty()) {
+        std::fprintf(stderr, "rfcardd: %s%s on %s\n",
+            name.isEmpty() ? "" : qPrintable(SafeText::printable(name) + QLatin1Char(' ')),
+            qPrintable(model), qPrintable(SafeText::printable(port)));
+        card.start();
+    }
     for (const QString &line : qAsConst(said))
         std::printf("%s\n", qPrintable(line));
     std::fflush(stdout);

@@ -131,6 +131,7 @@ void ScpiServer::start(
     if (sessions.size() >= MaxSessions)
         makeRoom(kind);
     auto *session = new ScpiSession(connection, client, readOnly, m_Card, this);
+    session->setUnavailable(m_Unavailable);
     sessions << session;
     connect(session, &ScpiSession::finished, this, [this, kind, session] {
         m_Sessions[kind].removeOne(session);

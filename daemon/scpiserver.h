@@ -37,6 +37,9 @@ public:
     explicit ScpiServer(CardService &card, QObject *parent = nullptr);
 
     void setPerClient(int count) { m_PerClient = count; }
+    // Why the card cannot be served at all (a configuration that is
+    // wrong): every command that needs the card fails with it (-241).
+    void setUnavailable(const QString &why) { m_Unavailable = why; }
     // Listens; the address actually bound (a port of 0 gets one from the
     // system) is told by `bound`.
     bool listenTcp(
@@ -55,6 +58,7 @@ private:
 
     CardService &m_Card;
     int m_PerClient = DefaultPerClient;
+    QString m_Unavailable;
     QList<ScpiSession *> m_Sessions[2]; // by Kind
 };
 

@@ -239,7 +239,12 @@ void ScpiSession::common(const ScpiParser::Unit &unit)
         return refuse(-109);
     // Each command is done before the next starts: *WAI waits for nothing,
     // *OPC? answers as soon as it is reached.
-    if (what == "*IDN?") {
+    if (what == "*TST?" && !m_Unavailable.isEmpty()) {
+        error(-241, m_Unavailable);
+        respond("1");
+    } else if (what == "*IDN?" && !m_Unavailable.isEmpty()) {
+        respond("RFCARD,NONE,," RFCARD_VERSION); // no card is served
+    } else if (what == "*IDN?") {
         QString port = m_Card.port();
         port.replace(QLatin1Char(','), QLatin1Char('_'));
         respond(QStringLiteral("RFCARD,%1,%2,%3")
@@ -288,6 +293,12 @@ void ScpiSession::channelCommand(const ScpiParser::Unit &unit, const QString &ke
 {
     const QString model = m_Card.model();
     const QByteArray failed = key.isEmpty() ? QByteArray("{}") : NotANumber;
+    if (!m_Unavailable.isEmpty()) {
+        error(-241, m_Unavailable);
+        if (unit.query)
+            respond(failed);
+        return;
+    }
     // The header's long form, once the channel is known to exist.
     QString name = QString::fromLatin1(unit.header);
     const auto refuse = [&](int code, const QString &detail) {

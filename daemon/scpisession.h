@@ -53,6 +53,8 @@ public:
         CardService &card, QObject *parent);
 
     const Client &client() const { return m_Client; }
+    // The card cannot be served, and why: its commands fail with -241.
+    void setUnavailable(const QString &why) { m_Unavailable = why; }
     // How long it has had nothing to do (0 while it has).
     qint64 idleMs() const;
     // Closes the connection once the message in progress is made, to make
@@ -92,6 +94,7 @@ private:
     QElapsedTimer m_Idle;
     QList<ScpiParser::Node> m_Path; // the header path the last unit left
     ScpiErrorQueue m_Errors;
+    QString m_Unavailable;
     int m_Ese = 0; // *ESE
     int m_Sre = 0; // *SRE
 };

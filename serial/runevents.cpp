@@ -28,9 +28,10 @@ RunEvents::Scope::~Scope()
     g_Channel = m_Channel;
 }
 
-void RunEvents::setSink(Sink s)
+RunEvents::Sink RunEvents::setSink(Sink s)
 {
-    sink() = std::move(s);
+    std::swap(sink(), s);
+    return s;
 }
 
 void RunEvents::report(Event event)

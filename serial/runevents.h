@@ -35,6 +35,7 @@ public:
         Applied, // a set command the card took (answered, or written for the KLR)
         Implausible, // value: what the card reported, which it cannot hold (not low..high)
         OutOfStep, // a request not sent: a reply still owed to a failed one could be taken for its
+        SettingsRestored, // the line's settings had been changed by someone else, and were put back
     };
 
     struct Event {
@@ -67,8 +68,9 @@ public:
         int m_Channel;
     };
 
-    // Where events go from now on; none (the default): nowhere.
-    static void setSink(Sink sink);
+    // Where events go from now on; none (the default): nowhere. Returns
+    // where they went before.
+    static Sink setSink(Sink sink);
     static void report(Event event);
     static void refused(const QString &line, qint64 value, qint64 low, qint64 high);
     // A value a query gave that lies outside low..high (no line: rfcard

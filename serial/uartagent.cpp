@@ -1,6 +1,7 @@
 #include "serial/uartagent.h"
 
 #include "serial/linecheck.h"
+#include "serial/linesettings.h"
 #include "serial/lowlatency.h"
 #include "serial/portname.h"
 #include "serial/runevents.h"
@@ -10,6 +11,10 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+
+namespace {
+bool g_GuardSettings = false;
+} // namespace
 
 UartAgent::UartAgent() = default;
 
@@ -65,6 +70,13 @@ void UartAgent::openPort(
         qDebug() << "open uart" << m_PortName << "sucess";
     m_IsOpen = true;
     m_LowLatency = LowLatency::request(m_SerialPort, &m_SavedSerialFlags);
+    if (g_GuardSettings)
+        m_Settings = LineSettings::take(m_SerialPort);
+}
+
+void UartAgent::guardSettings(bool on)
+{
+    g_GuardSettings = on;
 }
 
 void UartAgent::restoreLatency()
@@ -95,11 +107,7 @@ bool UartAgent::writeRequest(const quint8 *request, int count)
         writeFailed();
         return false;
     }
-    // Whatever is waiting on the line now (a reply that came after its
-    // command had timed out, an unasked-for answer to a set command) belongs
-    // to no request; left there it would be read as the answer to this one.
-    m_SerialPort.clear(QSerialPort::Input);
-    const qint64 written = m_SerialPort.write(reinterpret_cast<const char *>(request), count);
+    const qint64 written = send(request, count);
     if (written != count) {
         writeFailed();
         return false;
@@ -107,12 +115,20 @@ bool UartAgent::writeRequest(const quint8 *request, int count)
     return true;
 }
 
+qint64 UartAgent::send(const quint8 *request, int count)
+{
+    if (g_GuardSettings && LineSettings::restore(m_SerialPort, m_Settings))
+        RunEvents::report({RunEvents::SettingsRestored});
+    // Whatever is waiting on the line now (a reply that came after its
+    // command had timed out, an unasked-for answer to a set command) belongs
+    // to no request; left there it would be read as the answer to this one.
+    m_SerialPort.clear(QSerialPort::Input);
+    return m_SerialPort.write(reinterpret_cast<const char *>(request), count);
+}
+
 bool UartAgent::sendQuietly(const quint8 *request, int count)
 {
-    if (!m_SerialPort.isOpen())
-        return false;
-    m_SerialPort.clear(QSerialPort::Input);
-    return m_SerialPort.write(reinterpret_cast<const char *>(request), count) == count;
+    return m_SerialPort.isOpen() && send(request, count) == count;
 }
 
 QByteArray UartAgent::receive(int waitMs)

@@ -50,6 +50,11 @@ public:
     bool sendQuietly(const quint8 *request, int count);
     QByteArray receive(int waitMs);
 
+    // Whether each exchange first puts the line's settings back in full
+    // when another process changed them (LineSettings); off unless a
+    // program that keeps the port open turns it on.
+    static void guardSettings(bool on);
+
     bool isOpen() const { return m_IsOpen; }
     // The port was opened, but its line is gone (LineCheck): opening the
     // name again may find it.
@@ -58,6 +63,8 @@ public:
 
 private:
     bool writeRequest(const quint8 *request, int count);
+    // The request on an open port, after what waits on the line is dropped.
+    qint64 send(const quint8 *request, int count);
     // Puts the adapter's latency back as the port was before it was opened.
     void restoreLatency();
     void writeFailed();
@@ -76,6 +83,7 @@ private:
     bool m_IsOpen = false;
     QByteArray m_RecvData;
     bool m_LowLatency = false; // this agent asked the driver for low latency
+    QByteArray m_Settings; // as the port was configured
     int m_SavedSerialFlags = 0;
 };
 

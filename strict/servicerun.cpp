@@ -3,6 +3,7 @@
 #include "app/cmdagent.h"
 #include "serial/portdiagnosis.h"
 #include "serial/portname.h"
+#include "store/cardmodels.h"
 #include "store/safetext.h"
 #include "strict/strictrun.h"
 
@@ -115,6 +116,18 @@ bool ServiceRun::connect(Verdict *verdict)
     }
     m_Model = QString::fromUtf8(fields.at(1));
     m_Port = QString::fromUtf8(fields.mid(2, fields.size() - 3).join(','));
+    // A service whose configuration is wrong serves no card, and says why.
+    if (!CardModels::isKnown(m_Model)) {
+        QByteArray error;
+        if (!ask("*TST?;:SYSTem:ERRor?", &error, verdict))
+            return false;
+        error = error.mid(error.indexOf(';') + 1);
+        const QString said = QString::fromUtf8(error.mid(error.indexOf(',') + 1));
+        *verdict = {StrictRun::PortFailed,
+            SafeText::printable(said.mid(1, said.size() - 2).section(QLatin1String("; "), 1)),
+            QString()};
+        return false;
+    }
     // The card and the port are the service's: a run that names others
     // meant another card.
     const QString card = m_Parser.value(QStringLiteral("card")).toUpper();
