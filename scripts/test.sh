@@ -28,7 +28,7 @@ rm -rf build-test
 BUILD_DIR=build-test bash scripts/build.sh >/dev/null
 ctest --test-dir build-test --output-on-failure -j2
 
-stage "settings torture: crowds, kills, full disk, held locks, read-only files"
+stage "settings torture: crowds, kills, full disk, held locks, read-only files; a raced stored port"
 bash tests/torture.sh build-test
 
 stage "shared install as two operators (the .deb)"

@@ -233,18 +233,6 @@ QString PortDiagnosis::explain(const QString &name)
         .arg(path);
 }
 
-QString PortDiagnosis::foreignOwner(const QString &name)
-{
-    struct stat st;
-    if (name.isEmpty() || ::stat(QFile::encodeName(systemLocation(name)).constData(), &st) != 0
-        || st.st_uid == 0 || st.st_uid == ::geteuid())
-        return QString();
-    const passwd *owner = ::getpwuid(st.st_uid);
-    return owner
-        ? QStringLiteral("%1 (user %2)").arg(QString::fromLocal8Bit(owner->pw_name)).arg(st.st_uid)
-        : QStringLiteral("user %1").arg(st.st_uid);
-}
-
 QList<qint64> PortDiagnosis::holders(const QString &name)
 {
     const QString path = systemLocation(name);
@@ -257,11 +245,6 @@ QList<qint64> PortDiagnosis::holders(const QString &name)
 }
 
 #else // Q_OS_WIN
-
-QString PortDiagnosis::foreignOwner(const QString &)
-{
-    return QString();
-}
 
 QList<qint64> PortDiagnosis::holders(const QString &)
 {

@@ -16,13 +16,6 @@ public:
     // from the current folder, which is rfcard's own during a run.
     static QString explain(const QString &name);
 
-    // Who owns what the port name leads to (links followed), when that is
-    // another user than the one running and not root: a pseudo-terminal or
-    // a device node another operator made, which may be any card, or a
-    // program playing one. Empty otherwise (and always on Windows, where a
-    // COM port has no owner).
-    static QString foreignOwner(const QString &name);
-
     // The processes that hold the port: the one its lock file names, if it
     // runs, and those that have it open (all of them for root, one's own
     // otherwise). Empty on Windows.

@@ -14,6 +14,7 @@
 
 namespace {
 bool g_GuardSettings = false;
+UartAgent::OpenGate g_OpenGate;
 } // namespace
 
 UartAgent::UartAgent() = default;
@@ -59,6 +60,15 @@ void UartAgent::openPort(
             RunEvents::logLine("open uart", m_PortName, "failed"), 0, m_SerialPort.errorString()});
         return;
     }
+    const QString refused = g_OpenGate ? g_OpenGate(m_SerialPort) : QString();
+    if (!refused.isEmpty()) {
+        m_SerialPort.close();
+        m_IsOpen = false;
+        qDebug() << "open uart" << m_PortName << "refused";
+        RunEvents::report({RunEvents::PortFailed,
+            RunEvents::logLine("open uart", m_PortName, "refused"), 0, refused});
+        return;
+    }
     RunEvents::report({RunEvents::PortOpened, QString(), 0, m_PortName});
 
     const bool configured = m_SerialPort.setBaudRate(m_BaudRate, QSerialPort::AllDirections)
@@ -77,6 +87,11 @@ void UartAgent::openPort(
 void UartAgent::guardSettings(bool on)
 {
     g_GuardSettings = on;
+}
+
+void UartAgent::setOpenGate(OpenGate gate)
+{
+    g_OpenGate = std::move(gate);
 }
 
 void UartAgent::restoreLatency()

@@ -7,6 +7,8 @@
 #include <QSerialPort>
 #include <QString>
 
+#include <functional>
+
 // The one serial-port wrapper: every protocol module owns one. An exchange is
 // one write and the blocking read of one whole reply.
 //
@@ -60,6 +62,16 @@ public:
     // name again may find it.
     bool lineLost() const;
     QString portName() const { return m_PortName; }
+
+    // A program that must judge a device before anything reaches it
+    // (rfcard-strict, for a port it did not name itself) sets a gate for the
+    // whole process. It is asked right after a port opens, with the port as
+    // it was opened, before the line is set up or a byte is written; an
+    // answer that is not empty closes the port again, and the open is
+    // reported as failed with that answer as its reason, so that every
+    // command of the run finds the port closed. rfcard sets none.
+    using OpenGate = std::function<QString(const QSerialPort &port)>;
+    static void setOpenGate(OpenGate gate);
 
 private:
     bool writeRequest(const quint8 *request, int count);

@@ -5,7 +5,8 @@
 #include "cards/cardlog.h"
 #include "cards/protocolmodules.h"
 #include "serial/portdiagnosis.h"
-#include "serial/portname.h"
+#include "serial/portowner.h"
+#include "serial/uartagent.h"
 #include "store/cardmodels.h"
 #include "store/corvanecore.h"
 #include "store/programfolder.h"
@@ -17,7 +18,6 @@
 
 #include <QCoreApplication>
 #include <QDebug>
-#include <QFileInfo>
 
 namespace {
 
@@ -79,6 +79,24 @@ QString channelWords(int part, int ch)
         .arg(part == 0 ? QLatin1String("ch") : QLatin1String("gch"))
         .arg(ch)
         .arg(QLatin1String(ordinals[qBound(0, ch, 3)]));
+}
+
+// Why the device a stored port opened on is not taken: it is another user's
+// (not root's), or its owner cannot be told; empty when it may be used.
+QString storedPortRefusal(const QString &stored, const PortOwner::Found &found)
+{
+    if (!found.known)
+        return QStringLiteral("the stored port %1 opened, but who owns its device cannot be told "
+                              "(%2); nothing was sent; give --com to use it")
+            .arg(stored, found.why);
+    if (!found.foreign)
+        return QString();
+    return QStringLiteral("the stored port %1%2 belongs to %3, neither you nor root; nothing was "
+                          "sent; give --com to use it")
+        .arg(stored,
+            found.device == stored ? QString()
+                                   : QStringLiteral(" leads to %1, which").arg(found.device),
+            found.owner);
 }
 
 } // namespace
@@ -219,21 +237,18 @@ int StrictRun::run(QStringList arguments)
     // A port in the shared settings may have been put there by another
     // operator; one that leads to a device of theirs (a pseudo-terminal with
     // a program playing the card, a node in their folder) would take this
-    // run away from the card.
+    // run away from the card. The device is judged as the run opened it,
+    // before anything is written to it: a look at the name beforehand may
+    // meet another device than the open does (a link pointed elsewhere in
+    // between).
     if (run && !parser.isSet(QStringLiteral("com"))) {
         const QString stored = agent->portOfRun();
-        const QString owner = PortDiagnosis::foreignOwner(stored);
-        const QString device = owner.isEmpty()
-            ? QString()
-            : QFileInfo(PortName::systemLocation(stored)).canonicalFilePath();
-        if (!owner.isEmpty())
-            return finish(PortFailed,
-                QStringLiteral("the stored port %1%2 belongs to %3, neither you nor root; "
-                               "nothing was sent; give --com to use it")
-                    .arg(stored,
-                        device == stored ? QString()
-                                         : QStringLiteral(" leads to %1, which").arg(device),
-                        owner));
+        UartAgent::setOpenGate([this, stored](const QSerialPort &port) {
+            const QString refused = storedPortRefusal(stored, PortOwner::of(port));
+            if (!refused.isEmpty())
+                m_Foreign = refused;
+            return refused;
+        });
     }
     if (run && !SettingsReport::first(SettingsReport::Missing).isEmpty())
         say(QStringLiteral("no stored settings (%1 does not exist): the other channels start "
@@ -243,6 +258,9 @@ int StrictRun::run(QStringList arguments)
     RunRecord record(*agent);
     if (const int status = agent->dispatch())
         return status; // refused before anything was stored; rfcard said why
+    // What the run would store was meant for a card it never reached.
+    if (!m_Foreign.isEmpty())
+        return finish(PortFailed, m_Foreign);
     const bool saved = Corvane::Core::Instance()->saveConfig(false);
 
     if (run && !CardModels::isKnown(model))

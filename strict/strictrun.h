@@ -45,6 +45,8 @@ private:
 
     FILE *m_Out;
     QStringList m_Said;
+    // Why the device the stored port opened on was refused, if it was.
+    QString m_Foreign;
 };
 
 #endif // STRICTRUN_H

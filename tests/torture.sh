@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Tries to make the real rfcard lose settings (docs/reliability.md): after
 # every step the file must hold, for every key, a value a finished run gave.
+# Last, as root, rfcard-strict's stored port raced by another user's link.
 #   tests/torture.sh [BUILD_DIR]     (as root: a tmpfs, another user)
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -222,6 +223,41 @@ else
     grep -q "the lock file belongs to root (user 0) and has mode 000" "$work/n.err"
   chmod 755 "$T"
   verify "read-only"
+fi
+
+if [ "$(id -u)" -eq 0 ]; then
+  echo "== a stored port whose link flips between root's pty and another user's, 1000 runs"
+  # Both ends play a card, so a run that wrote to theirs would end 0: every
+  # run ends 0 (root's) or 4 (refused), and theirs never receives a byte.
+  F=$work/flip; inside "$F"; mkdir "$F" && cp "$build/rfcard" "$build/rfcard-strict" "$F/"
+  sim mine "$build" --family vn
+  sim theirs "$build" --family vn --trace
+  chown 65534:65534 "$theirs"
+  ln -s "$mine" "$F/port" && "$F/rfcard" --com "$F/port" --part 2 2>/dev/null
+  /usr/bin/python3 -c 'import os, sys
+to, link = sys.argv[1:3], sys.argv[3]
+i = 0
+while True:
+    os.symlink(to[i % 2], link + ".next")
+    os.replace(link + ".next", link)
+    i += 1' "$theirs" "$mine" "$F/port" &
+  flipper=$!
+  on_exit "kill $flipper"
+  declare -A ended=()
+  wrote=0
+  for ((i = 0; i < 1000; ++i)); do
+    before=$(grep -c ' rx ' "$work/sim-theirs.err")
+    timeout 30 "$F/rfcard-strict" --card vn2810 --freq 1500 >/dev/null 2>&1
+    rc=$?
+    ended[$rc]=$(( ${ended[$rc]:-0} + 1 ))
+    [ "$(grep -c ' rx ' "$work/sim-theirs.err")" -gt "$before" ] && wrote=$((wrote + 1))
+  done
+  kill "$flipper"
+  runs=$((runs + 1000))
+  echo "   ended 0: ${ended[0]:-0}, ended 4: ${ended[4]:-0}, runs that wrote to theirs: $wrote"
+  check "every run ended 0 or 4" test $(( ${ended[0]:-0} + ${ended[4]:-0} )) -eq 1000
+  check "no run wrote to the other user's pty" test "$wrote" -eq 0
+  check "both ends were met" test "${ended[0]:-0}" -gt 0 -a "${ended[4]:-0}" -gt 0
 fi
 
 elapsed=$(( $(date +%s) - start ))

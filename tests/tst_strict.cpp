@@ -2,6 +2,7 @@
 // a folder of their own, against rfcard-sim playing each model with its
 // faults, and against a port that cannot exist.
 
+#include "cards/feframe.h"
 #include "ptypeer.h"
 #include "simprocess.h"
 #include "toolrun.h"
@@ -13,6 +14,9 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <thread>
 
 namespace {
 
@@ -331,8 +335,11 @@ private slots:
         QTest::newRow("a tab in the port's name") << "tab" << 0 << "";
         QTest::newRow("unused options stored earlier") << "stored unused" << 0 << "";
         // A port another operator left in the shared settings is not taken
-        // when it leads to a device of theirs; given with --com, it is.
+        // when it leads to a device of theirs, for a set run or a read-back,
+        // and nothing is stored; given with --com, it is.
         QTest::newRow("another's pty, stored") << "foreign" << 4 << "the stored port /dev/pts/";
+        QTest::newRow("another's pty through a link, stored") << "foreign link" << 4 << "/card leads to /dev/pts/";
+        QTest::newRow("another's pty, stored, read-back") << "foreign read-back" << 4 << "the stored port /dev/pts/";
         QTest::newRow("another's pty, given") << "foreign --com" << 0 << "";
     }
     // clang-format on
@@ -386,6 +393,10 @@ private slots:
                 QCOMPARE(tool->run({"--card", "none", "--ref", "1", "--upgain", "3"}).status, 0);
             else if (setup.startsWith(QLatin1String("foreign"))) {
                 QCOMPARE(::chown(QFile::encodeName(port).constData(), 65534, 65534), 0);
+                if (setup.contains(QLatin1String("link"))) {
+                    QVERIFY(QFile::link(port, folder.filePath(QStringLiteral("card"))));
+                    port = folder.filePath(QStringLiteral("card"));
+                }
                 QCOMPARE(tool->run({"--com", port, "--part", "2"}).status, 0);
             } else { // as typed, however it is quoted on its way
                 QVERIFY(QFile::link(port, folder.filePath(QStringLiteral("card\tport"))));
@@ -395,8 +406,12 @@ private slots:
         QStringList args{"--card", "vn2810", "--com", port, "--freq", "1500"};
         if (setup.contains(QLatin1String("--part")))
             args = QStringList{"--com", port} + words(setup.section(QLatin1Char(' '), 1));
-        if (setup == QLatin1String("foreign"))
-            args = QStringList{"--card", "vn2810", "--freq", "1500"};
+        const bool foreign
+            = setup.startsWith(QLatin1String("foreign")) && !setup.contains(QLatin1String("--com"));
+        if (foreign)
+            args = QStringList{"--card", "vn2810"}
+                + words(setup.contains(QLatin1String("read-back")) ? "--part 1" : "--freq 1500");
+        const QByteArray settings = tool->settingsText();
         QProcess p;
         p.setWorkingDirectory(elsewhere.path());
         const QString strict = folder.filePath(Strict);
@@ -411,15 +426,83 @@ private slots:
         ::close(master);
         QCOMPARE(p.exitCode(), status);
         QVERIFY2(err.contains(says.toUtf8()), err.right(600).constData());
-        if (status == 4 && setup != QLatin1String("foreign"))
+        if (status == 4 && !foreign)
             QVERIFY(err.contains("rfcard-strict: exit 4, the port could not be opened: open uart"));
         if (setup == QLatin1String("busy"))
             QVERIFY(err.contains("(rfcard-sim)"));
-        if (setup == QLatin1String("foreign")) { // said whose it is, and sent nothing
+        if (foreign) { // said whose it is, and sent and stored nothing
             QVERIFY(err.contains(" belongs to nobody (user 65534), neither you nor root; nothing "
                                  "was sent; give --com to use it"));
             QCOMPARE(SimProcess::requests(card->stop()), QStringList());
+            QCOMPARE(tool->settingsText(), settings);
         }
+    }
+
+    // The stored port is judged by the device the run opened, not by a look
+    // at its name before: Qt opens the name itself, later. A link pointed
+    // back and forth between a pseudo-terminal of root's and one of another
+    // user's, as fast as a program can, while runs go on: a run that opened
+    // theirs is refused, and not a byte reaches it. Both ends answer as a
+    // VN2810 that holds what it is given, so a run that wrote to theirs would
+    // end 0.
+    void storedPortFlippedWhileOpening()
+    {
+        const auto card = [] {
+            return PtyPeer::Script(
+                [held = QMap<quint8, QByteArray>()](const QByteArray &f) mutable {
+                    const auto code = quint8(f.at(2));
+                    if (quint8(f.at(1)) == FeFrame::SetCommand)
+                        held[code] = f.mid(3, 4);
+                    return PtyPeer::Reply{CardReply::fe(code, held.value(code))};
+                });
+        };
+        PtyPeer root(10, card());
+        PtyPeer theirs(10, card());
+        QCOMPARE(::chown(QFile::encodeName(theirs.path()).constData(), 65534, 65534), 0);
+        QScopedPointer<ToolRun> tool(strictTool());
+        const QString link = QDir(tool->dir()).filePath(QStringLiteral("port"));
+        QVERIFY(QFile::link(root.path(), link));
+        QCOMPARE(tool->run({"--com", link, "--part", "2"}).status, 0);
+        QMap<int, int> statuses;
+        int reachedTheirs = 0; // runs during which a frame reached their pty
+        {
+            struct Flipper {
+                std::atomic<bool> stop{false};
+                std::thread thread;
+                ~Flipper()
+                {
+                    stop = true;
+                    thread.join();
+                }
+            } flipper;
+            const QByteArray to[] = {QFile::encodeName(theirs.path()),
+                QFile::encodeName(root.path()), QFile::encodeName(link)};
+            flipper.thread = std::thread([&] {
+                const QByteArray next = to[2] + ".next";
+                for (unsigned i = 0; !flipper.stop; ++i) {
+                    ::unlink(next.constData());
+                    if (::symlink(to[i % 2].constData(), next.constData()) == 0)
+                        ::rename(next.constData(), to[2].constData());
+                }
+            });
+            for (int run = 0; run < 200; ++run) {
+                const int before = int(theirs.frames().size());
+                ++statuses[tool->runBeside(Strict, {"--card", "vn2810", "--freq", "1500"}).status];
+                reachedTheirs += theirs.frames().size() > before;
+            }
+        }
+        const QByteArray figures
+            = QStringLiteral("200 runs: %1 ended 0, %2 ended 4; %3 wrote to the "
+                             "other user's pty")
+                  .arg(statuses.value(0))
+                  .arg(statuses.value(4))
+                  .arg(reachedTheirs)
+                  .toUtf8();
+        qInfo("%s", figures.constData());
+        QVERIFY2(theirs.frames().isEmpty() && theirs.leftover().isEmpty(), figures.constData());
+        QCOMPARE(statuses.value(0) + statuses.value(4), 200);
+        // Both ends were met, or the link did not move under the runs.
+        QVERIFY(statuses.value(0) > 0 && statuses.value(4) > 0);
     }
 
     // Its own help and version, on standard output.
