@@ -205,6 +205,38 @@ private slots:
         QCOMPARE(line.peer.frames().size(), 0);
     }
 
+    // A program that keeps a port open (rfcardd) asks before each use
+    // whether the line is still there: the device it holds must be the one
+    // the name leads to now. A name pointed at another device (an adapter
+    // plugged in again, a link changed) leaves a descriptor that still works,
+    // on the wrong line.
+    void lineLost_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("lost");
+        QTest::newRow("nothing changed") << "none" << false;
+        QTest::newRow("the name leads to another device") << "relink" << true;
+        QTest::newRow("the name is gone") << "remove" << true;
+    }
+    void lineLost()
+    {
+        QFETCH(QString, change);
+        QFETCH(bool, lost);
+        PtyPeer card(10);
+        PtyPeer other(10);
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("port"));
+        QVERIFY(QFile::link(card.path(), link));
+        UartAgent agent;
+        agent.openPort(link, 115200, 8, 0, 1, 0);
+        QVERIFY(agent.isOpen() && !agent.lineLost());
+        if (change != QLatin1String("none"))
+            QVERIFY(QFile::remove(link));
+        if (change == QLatin1String("relink"))
+            QVERIFY(QFile::link(other.path(), link));
+        QCOMPARE(agent.lineLost(), lost);
+    }
+
     void destructorClosesOnlyAnOpenPort()
     {
         PtyPeer peer(10);
