@@ -161,11 +161,15 @@ def main():
     ap.add_argument("--runs", type=int, default=15)
     ap.add_argument("--tool", required=True)
     ap.add_argument("--sim", required=True)
-    ap.add_argument("--bare", required=True)
-    ap.add_argument("--minimal", required=True)
-    ap.add_argument("--chain", required=True)
+    ap.add_argument("--bare")
+    ap.add_argument("--minimal")
+    ap.add_argument("--chain")
     ap.add_argument("--strict", required=True)
+    ap.add_argument("--strict-only", action="store_true",
+                    help="only the last table: rfcard-strict beside rfcard")
     args = ap.parse_args()
+    if not args.strict_only and not (args.bare and args.minimal and args.chain):
+        ap.error("--bare, --minimal and --chain are needed but for --strict-only")
 
     work = tempfile.mkdtemp(prefix="rfcard-bench-")
     tool = os.path.join(work, "rfcard")
@@ -173,7 +177,15 @@ def main():
     strict = os.path.join(work, "rfcard-strict")
     shutil.copy(args.strict, strict)
     ref_settings = os.path.join(work, "reference.json")
+    queries = {}  # per model: the read-back's exchanges
+    if not args.strict_only:
+        others(args, work, tool, ref_settings, queries)
+    strict_table(args, work, tool, strict, queries)
+    shutil.rmtree(work, ignore_errors=True)
 
+
+def others(args, work, tool, ref_settings, queries):
+    """Every table but rfcard-strict's."""
     bare = [measure([args.bare], work) for _ in range(args.runs)]
     bare_wall, bare_lo, bare_hi = summary([w for w, _ in bare])
     bare_rss = statistics.median([m for _, m in bare])
@@ -186,7 +198,6 @@ def main():
           f"{'peak KiB':>8} {'/bare':>6} {'min KiB':>7} {'/min':>5} {'mem':>4}")
 
     all_met = True
-    queries = {}  # per model: the read-back's exchanges
     for model, family, set_args, read_args in MODELS:
         sim = Sim(os.path.abspath(args.sim), family)
         try:
@@ -316,9 +327,12 @@ def main():
         print(f"{model:7} {cell(walls[0]):>19} {cell(walls[1]):>19} {med[0] / med[1]:5.1f} "
               f"{cell(walls[2]):>19} {cell(walls[3]):>19} {med[2] / med[3]:5.1f}")
 
-    # rfcard-strict makes rfcard's run in its own process: a read-back costs
-    # what rfcard's does; a verified set run adds one query per value set,
-    # each priced at what a query of rfcard's read-back costs on that line.
+
+
+def strict_table(args, work, tool, strict, queries):
+    """rfcard-strict makes rfcard's run in its own process: a read-back costs
+    what rfcard's does; a verified set run adds one query per value set, each
+    priced at what a query of rfcard's read-back costs on that line."""
     print()
     print(f"rfcard-strict beside rfcard, median ms, {args.runs} runs round them; targets: "
           f"read-back <= {STRICT_READ_TARGET:.2f} x rfcard's, verified set <= rfcard's set + "
@@ -334,6 +348,10 @@ def main():
             try:
                 def on(program, run):
                     return [program, "--card", model.lower(), "--com", sim.device] + run.split()
+                if model not in queries:
+                    sim.take_trace()
+                    wall_of(on(tool, read_args), work)
+                    queries[model] = len(exchanges_of(sim.take_trace(), family))
                 set_run = set_args.format(g=12)
                 argvs = [on(tool, read_args), on(strict, read_args), on(tool, set_run),
                          on(strict, set_run), on(tool, "--part 2")]
@@ -361,7 +379,6 @@ def main():
                   f"{strict_set * 1000:8.1f} {asked:7} {per_query * 1000:8.1f} {budget * 1000:6.1f} "
                   f"{unverified * 1000:6.1f} {usb:5.2f} {'met' if ok else 'MISS'}")
     print("rfcard-strict targets met" if met else "rfcard-strict: some targets missed")
-    shutil.rmtree(work, ignore_errors=True)
 
 if __name__ == "__main__":
     main()

@@ -7,7 +7,8 @@
 # ser2net/socat chain of "Cards on another host"; read-back and set runs
 # behind a USB serial adapter's latency timer of 16 ms and of 1 ms, which is
 # what low latency sets (rfcard-sim --latency); and rfcard-strict beside
-# rfcard: its read-back, and its set run verified and not.
+# rfcard: its read-back, and its set run verified and not (bench/bench.py
+# --strict-only measures that one alone).
 #   bench/run.sh [RUNS]      (BUILD_DIR: the build to measure, default build)
 set -euo pipefail
 cd "$(dirname "$0")/.."

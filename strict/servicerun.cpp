@@ -81,8 +81,7 @@ QString ServiceRun::holding(const QString &port)
 
 bool ServiceRun::connect(Verdict *verdict)
 {
-    m_Socket.connectToServer(m_Path);
-    if (!m_Socket.waitForConnected(10000)) {
+    if (!m_Socket.connectTo(m_Path, 10000)) {
         const QFileInfo socket(m_Path);
         QString why = m_Socket.errorString().section(QLatin1String(": "), -1);
         QString advice;
@@ -92,7 +91,7 @@ bool ServiceRun::connect(Verdict *verdict)
                 ? QStringLiteral("is rfcardd listening there (--socket)?")
                 : QStringLiteral("is the service on? systemctl status rfcardd@%1.socket")
                       .arg(m_Service);
-        } else if (m_Socket.error() == QLocalSocket::SocketAccessError) {
+        } else if (m_Socket.accessDenied()) {
             advice = QStringLiteral("%1 lets its owner %2 and the group %3 connect; you are in "
                                     "neither")
                          .arg(m_Path, socket.owner(), socket.group());
@@ -147,18 +146,13 @@ bool ServiceRun::connect(Verdict *verdict)
 
 bool ServiceRun::ask(const QByteArray &message, QByteArray *answer, Verdict *verdict)
 {
-    m_Socket.write(message + '\n');
-    while (!m_Socket.canReadLine()) {
-        if (m_Socket.state() != QLocalSocket::ConnectedState
-            || !m_Socket.waitForReadyRead(AnswerMs)) {
-            *verdict = {StrictRun::CardFault,
-                QStringLiteral("the service %1 gave no answer to \"%2\": %3")
-                    .arg(m_Service, QString::fromLatin1(message), m_Socket.errorString()),
-                QString()};
-            return false;
-        }
+    if (!m_Socket.ask(message, answer, AnswerMs)) {
+        *verdict = {StrictRun::CardFault,
+            QStringLiteral("the service %1 gave no answer to \"%2\": %3")
+                .arg(m_Service, QString::fromLatin1(message), m_Socket.errorString()),
+            QString()};
+        return false;
     }
-    *answer = m_Socket.readLine().trimmed();
     return true;
 }
 

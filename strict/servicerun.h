@@ -1,9 +1,10 @@
 #ifndef SERVICERUN_H
 #define SERVICERUN_H
 
+#include "strict/servicesocket.h"
+
 #include <QByteArray>
 #include <QCommandLineParser>
-#include <QLocalSocket>
 #include <QString>
 #include <QStringList>
 
@@ -45,7 +46,7 @@ private:
     const QString m_Path;
     const QCommandLineParser &m_Parser;
     FILE *m_Out;
-    QLocalSocket m_Socket;
+    ServiceSocket m_Socket;
     QString m_Model;
     QString m_Port;
 };
