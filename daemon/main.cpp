@@ -6,6 +6,7 @@
 #include "daemon/auditlog.h"
 #include "daemon/cardservice.h"
 #include "daemon/listenfds.h"
+#include "daemon/portclaim.h"
 #include "daemon/scpiserver.h"
 #include "daemon/serviceconf.h"
 #include "daemon/stopsignal.h"
@@ -16,6 +17,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 #include <QHostAddress>
 
 #include <algorithm>
@@ -110,11 +112,27 @@ int main(int argc, char *argv[])
                            "the service manager passed on."),
             QStringLiteral("FILE")},
         {QStringLiteral("verbose"), QStringLiteral("Also log every exchange with the card.")},
+        {QStringLiteral("claim"),
+            QStringLiteral("(root, the socket unit) Make the port of the card NAME the service "
+                           "user's alone, also after a replug."),
+            QStringLiteral("NAME")},
+        {QStringLiteral("release"),
+            QStringLiteral("(root, the socket unit) Give the port back to root and dialout."),
+            QStringLiteral("NAME")},
+        {QStringLiteral("check-port"),
+            QStringLiteral("(root, the service unit) Tell who else holds the port open."),
+            QStringLiteral("NAME")},
     });
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         fail(
             1, QStringLiteral("\"%1\" is not an option").arg(parser.positionalArguments().first()));
+    if (parser.isSet(QStringLiteral("claim")))
+        return PortClaim::claim(parser.value(QStringLiteral("claim")));
+    if (parser.isSet(QStringLiteral("release")))
+        return PortClaim::release(parser.value(QStringLiteral("release")));
+    if (parser.isSet(QStringLiteral("check-port")))
+        return PortClaim::check(parser.value(QStringLiteral("check-port")));
     const QString name = parser.value(QStringLiteral("name"));
     // From the command line, or from the shared install's configuration;
     // a configuration that is wrong is said once, and the service then
@@ -135,6 +153,11 @@ int main(int argc, char *argv[])
                 : QStringLiteral("the service %1 could not start: see journalctl -u rfcardd@%1")
                       .arg(name);
         }
+        // Someone else had the port open when the service started
+        // (rfcardd --check-port said who, as root, in the journal).
+        QFile held(PortClaim::heldMarker());
+        if (unavailable.isEmpty() && held.open(QIODevice::ReadOnly))
+            unavailable = SafeText::printable(QString::fromUtf8(held.readAll().left(1000)));
     } else {
         conf.card = parser.value(QStringLiteral("card")).toUpper();
         conf.com = parser.value(QStringLiteral("com"));

@@ -157,6 +157,32 @@ QString lockHolder(const QString &path)
     return QString();
 }
 
+// A lock file for the port that names no running process but that Qt could
+// not take over: another user's in a sticky folder (anyone may write
+// /run/lock), which only they and root may remove. Empty when there is none.
+QString plantedLock(const QString &path)
+{
+    QString name = path.startsWith(QLatin1String("/dev/")) ? path.mid(5) : path;
+    name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    for (const char *folder : {"/var/lock", "/run/lock", "/tmp", "/var/tmp"}) {
+        const QString lock = QString::fromLatin1(folder) + QStringLiteral("/LCK..") + name;
+        struct stat st;
+        struct stat dir;
+        if (::lstat(QFile::encodeName(lock).constData(), &st) != 0 || ::stat(folder, &dir) != 0
+            || st.st_uid == ::geteuid())
+            continue;
+        const passwd *owner = ::getpwuid(st.st_uid);
+        const QString who = owner ? QString::fromLocal8Bit(owner->pw_name)
+                                  : QStringLiteral("user %1").arg(st.st_uid);
+        return QStringLiteral("%1 is kept by the lock file %2, which %3 left and which names no "
+                              "running process; %4 may remove it (sudo rm %2)")
+            .arg(path, lock, who,
+                (dir.st_mode & S_ISVTX) ? QStringLiteral("only %1 or root").arg(who)
+                                        : QStringLiteral("root"));
+    }
+    return QString();
+}
+
 // The processes that have `path` open, as /proc lists them (all of them for
 // root, one's own otherwise).
 QStringList openedBy(const QString &path)
@@ -228,6 +254,9 @@ QString PortDiagnosis::explain(const QString &name)
     if (!busy.isEmpty())
         return QStringLiteral("%1 is busy: process %2 has it open")
             .arg(path, busy.join(QStringLiteral(", process ")));
+    const QString planted = plantedLock(path);
+    if (!planted.isEmpty())
+        return planted;
     return QStringLiteral("%1 could not be opened and the system shows no reason: the device may "
                           "have gone, or its driver refused it")
         .arg(path);

@@ -7,6 +7,7 @@
 #include "store/safetext.h"
 #include "strict/strictrun.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -47,6 +48,33 @@ QString ServiceRun::socketOf(const QString &service)
 
 QString ServiceRun::holding(const QString &port)
 {
+    // The shared install's service owns its card's port for as long as its
+    // socket is up (the device is the service user's, mode 0600): the card
+    // whose configuration, root's, names this device is the one.
+    const QString device = QFileInfo(PortName::systemLocation(port)).canonicalFilePath();
+    if (!device.isEmpty() && QFileInfo(device).owner() == QLatin1String("rfcardd")) {
+        const QFileInfoList confs = QDir(QStringLiteral("/etc/rfcard/rfcardd"))
+                                        .entryInfoList({QStringLiteral("*.conf")}, QDir::Files);
+        for (const QFileInfo &conf : confs) {
+            QFile file(conf.filePath());
+            if (conf.ownerId() != 0 || !file.open(QIODevice::ReadOnly))
+                continue;
+            while (!file.atEnd()) {
+                const QString line = QString::fromUtf8(file.readLine(4096)).trimmed();
+                if (!line.startsWith(QLatin1String("COM=")))
+                    continue;
+                QString com = line.mid(4).trimmed();
+                com.remove(QLatin1Char('"')).remove(QLatin1Char('\''));
+                const QString name = conf.completeBaseName();
+                const QFileInfo socket(socketOf(name));
+                if (QFileInfo(PortName::systemLocation(PortName::normalized(com)))
+                            .canonicalFilePath()
+                        == device
+                    && socket.exists() && socket.ownerId() == 0)
+                    return name;
+            }
+        }
+    }
     for (const qint64 pid : PortDiagnosis::holders(port)) {
         const auto read = [pid](const char *what) {
             QFile file(QStringLiteral("/proc/%1/%2").arg(pid).arg(QLatin1String(what)));
