@@ -34,6 +34,9 @@ bash tests/torture.sh build-test
 stage "shared install as two operators (the .deb)"
 bash tests/sharedinstall.sh build-test
 
+stage "the shared install under a real systemd (QEMU, Debian 12)"
+bash tests/systemd/run.sh build-test
+
 stage "serial drivers in a VM (QEMU: 8250 UARTs, USB serial adapters)"
 bash tests/vm/run.sh build-test
 
