@@ -134,7 +134,8 @@ public:
     // `ch` (frequencies stored in kHz are shown in MHz again).
     QString optionText(const QString &name, int ch, bool *given) const;
     // A card's value of a parameter in the units of the option that sets it
-    // (82 half-dB steps of a VN2810's gain: "41"; its output 1: "21.4").
+    // (82 half-dB steps of a VN2810's gain: "41"; its output 1: "21.4"), and
+    // a temperature, which none sets, in degrees as the report gives it.
     static QString userValue(const QString &model, const QString &parameter, qint64 value);
 
     // Map values to card integers. Frequencies (and the KLR620 gain) are

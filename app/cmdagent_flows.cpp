@@ -50,6 +50,8 @@ QString CmdAgent::userValue(const QString &model, const QString &parameter, qint
     // The inverse of what the merges and the apply flow do with an option.
     if (parameter == QLatin1String("freq"))
         return QString::number(value / 1000.0, 'g', 10);
+    if (parameter == QLatin1String("temp")) // only read: in degrees, as the report gives it
+        return general(value / 10.0);
     if (parameter == QLatin1String("outfreq") && (value == 0 || value == 1))
         return general((value ? secondOutputKHz(model) : FirstOutputKHz) / 1000.0);
     const bool halfSteps = model != CardModels::Klr620 && parameter == QLatin1String("gain");

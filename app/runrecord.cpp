@@ -113,6 +113,12 @@ QString RunRecord::explain(const RunEvents::Event &e, const QString &model, Stag
                 .arg(e.value)
                 .arg(model, CmdAgent::userValue(model, e.parameter, 0),
                     CmdAgent::userValue(model, e.parameter, 1));
+        if (e.parameter == QLatin1String("temp"))
+            return QStringLiteral("the card read back the temperature of %1 as %2 degrees C; "
+                                  "electronic parts work in %3 to %4")
+                .arg(channel, CmdAgent::userValue(model, e.parameter, e.value),
+                    CmdAgent::userValue(model, e.parameter, e.low),
+                    CmdAgent::userValue(model, e.parameter, e.high));
         return QStringLiteral("the card read back the %1 of %2 as %3; a %4 takes %5")
             .arg(words(e.parameter), channel, CmdAgent::userValue(model, e.parameter, e.value),
                 model, rangeText(e, model));

@@ -23,9 +23,15 @@ const Row Rows[] = {
     {CardLimits::JqProtocol, "ref", 0, 1},
     {CardLimits::JqProtocol, "outfreq", 0, 1},
     {CardLimits::JqProtocol, "band", 0, 1},
+    // The input power comes as hundredths of a dB in a signed 16-bit field,
+    // which the module hands over as 0 to 65535: anything else is the code
+    // of a failed exchange, not a power.
+    {CardLimits::JqProtocol, "power", 0, 0xFFFF},
     // The VN protocol.
     {CardLimits::VnProtocol, "freq", 20000, 3600000},
     {CardLimits::VnProtocol, "outfreq", 0, 1},
+    // The card type: one byte, whose values the host does not interpret.
+    {CardLimits::VnProtocol, "hardch", 0, 255},
     // The KLR protocol: band 2 is 175 MHz, 3 is 400 MHz.
     {CardLimits::KlrProtocol, "freq", 20000, 6000000},
     {CardLimits::KlrProtocol, "workmode", 0, 1},
@@ -43,6 +49,11 @@ const Row Rows[] = {
     {CardLimits::Klr620, "rfatt", 0, 30},
     {CardLimits::Klr620, "ifatt", 0, 20},
     {CardLimits::Klr620, "warning", 0, 255}, // an 8-bit status
+    // Temperatures, in tenths of a degree: -55 to 125 degrees C, the widest
+    // range electronic parts are made to work in. A card that reports more
+    // is not reporting its temperature.
+    {CardLimits::Jq5140, "temp", -550, 1250},
+    {CardLimits::Vn2810, "temp", -550, 1250},
 };
 // clang-format on
 

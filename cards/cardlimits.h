@@ -4,7 +4,7 @@
 #include <QtGlobal>
 
 // What each card can hold, parameter by parameter, in the card's own units
-// (kHz, half-dB steps, attenuator steps, codes). A driver or protocol module
+// (kHz, half-dB steps, attenuator steps, tenths of a degree, codes). A driver or protocol module
 // refuses a value outside its range before anything is sent, and a value a
 // card reports outside it is not something the card holds: a reply about
 // another parameter, a garbled one, or a card that is not the model named.

@@ -455,6 +455,53 @@ private slots:
         agent->openCard(model, QStringLiteral("/nonexistent/rfcard-closed"));
     }
 
+    // The two reads without a failure branch hand rfcard a number also when
+    // the exchange failed (the JQ5140's input power 0, the VN2810's gain 91
+    // to 93 half-dB steps); a program that judges the run hears of the
+    // failure and of a value no field or card holds. The field's own extremes
+    // are values.
+    // clang-format off
+    void readsWithoutAFailureBranch_data()
+    {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<double>("reading");
+        QTest::addColumn<QString>("events"); // kind parameter value, of the faults
+        QTest::newRow("power, short reply") << "JQ5140" << "power" << fe(13).left(9) << 0.0 << "BadLength power 9, Implausible power -2";
+        QTest::newRow("power, another code") << "JQ5140" << "power" << fe(12) << 0.0 << "WrongCode power 12, Implausible power -3";
+        QTest::newRow("power -0.01 dB") << "JQ5140" << "power" << fe(13, hex("ffff")) << 0.0 << "";
+        QTest::newRow("power -327.68 dB") << "JQ5140" << "power" << fe(13, hex("8000")) << -327.0 << "";
+        QTest::newRow("gain, short reply") << "VN2810" << "gain" << fe(5).left(9) << 92.0 << "BadLength gain 9, Implausible gain 92";
+        QTest::newRow("gain, another code") << "VN2810" << "gain" << fe(12) << 93.0 << "WrongCode gain 12, Implausible gain 93";
+        QTest::newRow("gain 40 dB") << "VN2810" << "gain" << fe(5, hex("0a")) << 80.0 << "";
+    }
+    // clang-format on
+    void readsWithoutAFailureBranch()
+    {
+        QFETCH(QString, model);
+        QFETCH(QString, key);
+        QFETCH(QByteArray, reply);
+        QFETCH(double, reading);
+        QFETCH(QString, events);
+        PtyPeer card(10, answer(reply));
+        CmdAgent *agent = CmdAgent::instance();
+        agent->openCard(model, card.path());
+        QStringList heard;
+        RunEvents::setSink([&](const RunEvents::Event &e) {
+            static const char *const kinds[]
+                = {"PortOpened", "PortFailed", "Refused", "WriteFailed", "NoReply", "BadLength",
+                    "WrongCode", "StatusFailed", "UnknownReply", "Applied", "Implausible"};
+            if (e.kind != RunEvents::PortOpened)
+                heard << QStringLiteral("%1 %2 %3").arg(kinds[e.kind], e.parameter).arg(e.value);
+        });
+        const CmdAgent::Readings r = agent->takeReadings(model, 1, {key});
+        RunEvents::setSink(nullptr);
+        QCOMPARE(r.value(key, -1), reading);
+        QCOMPARE(heard.join(QLatin1String(", ")), events);
+        agent->openCard(model, QStringLiteral("/nonexistent/rfcard-closed"));
+    }
+
     // What rfcard-strict takes for the options a model's driver sends is
     // what the apply flow sends: another value of such an option changes a
     // value sent, another value of any other option changes nothing.

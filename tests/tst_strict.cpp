@@ -233,7 +233,7 @@ private slots:
         QTest::addColumn<QString>("says");
         QTest::newRow("klr620 read-back") << "--card klr620 --part 1" << "a reply about another parameter (code B2) to the query of the work mode of --gch 0";
         QTest::newRow("klr620 set") << "--card klr620 --ch 2 --band 2" << "the read-back that verifies the set run failed: a reply about another parameter (code B2) to the query of the work mode of --ch 2";
-        QTest::newRow("jq5140 read-back") << "--card jq5140 --part 1 --gch 3" << "the card read back the work mode of --gch 3 (the fourth channel) as 255; a JQ5140 takes 0 or 1";
+        QTest::newRow("jq5140 read-back") << "--card jq5140 --part 1 --gch 3" << "the card read back the temperature of --gch 3 (the fourth channel) as 6553.5 degrees C; electronic parts work in -55 to 125";
         QTest::newRow("jq5140 set") << "--card jq5140 --ref 1" << "verifies the set run failed: the card read back the work mode of --ch 0 (the first channel) as 255";
         QTest::newRow("jq5120 read-back") << "--card jq5120 --part 1" << "the reference of --gch 0 (the first channel) as 255; a JQ5120 takes 0 or 1";
         QTest::newRow("vn2810 read-back") << "--card vn2810 --part 1 --gch 1" << "the card read back the gain of --gch 1 (the second channel) as -82.5; a VN2810 takes 0 to 40 (-165 in the card's own steps, of 0 to 80)";
@@ -255,6 +255,59 @@ private slots:
         const ToolRun::Result r = tool->runBeside(
             Strict, QStringList{QStringLiteral("--com"), card.path()} + words(args));
         QVERIFY2(r.status == 3 && r.err.contains(says.toUtf8()), r.err.right(800).constData());
+    }
+
+    // Values a card cannot hold, played by the simulator from its options or
+    // from the state of channel 0: rfcard reports them as they came and ends
+    // with 0, rfcard-strict prints the same report and judges the values.
+    // clang-format off
+    void readBackOutsideTheTable_data()
+    {
+        QTest::addColumn<QString>("sim");
+        QTest::addColumn<QString>("channel0"); // JSON; empty: the simulator's own state
+        QTest::addColumn<QString>("args");
+        QTest::addColumn<QString>("reported"); // key=text in rfcard's report
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("jq5140 at 125.1 degrees") << "--family jq --temp 125.1" << "" << "--card jq5140 --part 1" << "temp=125.1" << 3 << "exit 3, the card did not answer or answered wrongly: the card read back the temperature of --gch 0 (the first channel) as 125.1 degrees C; electronic parts work in -55 to 125";
+        QTest::newRow("jq5140 at 125 degrees") << "--family jq --temp 125" << "" << "--card jq5140 --part 1" << "temp=125" << 0 << "";
+        QTest::newRow("vn2810 at 6000 degrees") << "--family vn --temp 6000" << "" << "--card vn2810 --part 1 --gch 2" << "temp=6000" << 3 << "the temperature of --gch 2 (the third channel) as 6000 degrees C";
+        QTest::newRow("vn2810 at 0 degrees") << "--family vn --temp 0" << "" << "--card vn2810 --part 1" << "temp=0" << 0 << "";
+        // The JQ5120's gain is (60 - IF) + (60 - RF) in half-dB steps.
+        QTest::newRow("jq5120 RF attenuation 100") << "--family jq" << R"({"rfatt": 100, "ifatt": 0})" << "--card jq5120 --part 1" << "gain=10.0" << 3 << "the RF attenuation of --gch 0 (the first channel) as 100; a JQ5120 takes 0 to 60";
+        QTest::newRow("jq5120 IF attenuation 61") << "--family jq" << R"({"rfatt": 60, "ifatt": 61})" << "--card jq5120 --part 1" << "gain=-0.5" << 3 << "the IF attenuation of --gch 0 (the first channel) as 61; a JQ5120 takes 0 to 60";
+        QTest::newRow("jq5120 gain of 50 dB") << "--family jq" << R"({"rfatt": 10, "ifatt": 10})" << "--card jq5120 --part 1" << "gain=50.0" << 3 << "the gain of --gch 0 (the first channel) as 50; a JQ5120 takes 0 to 40 (100 in the card's own steps, of 0 to 80)";
+        QTest::newRow("jq5120 gain of 40 dB") << "--family jq" << R"({"rfatt": 40, "ifatt": 0})" << "--card jq5120 --part 1" << "gain=40.0" << 0 << "";
+        QTest::newRow("jq5140 power not read") << "--family jq --fault short:13" << "" << "--card jq5140 --part 1" << "power=0" << 3 << "the query of the input power of --gch 0";
+    }
+    // clang-format on
+    void readBackOutsideTheTable()
+    {
+        QFETCH(QString, sim);
+        QFETCH(QString, channel0);
+        QFETCH(QString, args);
+        QFETCH(QString, reported);
+        QFETCH(int, status);
+        QFETCH(QString, says);
+        QScopedPointer<ToolRun> tool(strictTool());
+        if (!channel0.isEmpty()) {
+            const QString state = QDir(tool->dir()).filePath(QStringLiteral("card.json"));
+            QVERIFY(
+                writeFile(state, R"({"family": "jq", "channels": [)" + channel0.toUtf8() + "]}"));
+            sim += QStringLiteral(" --state ") + state;
+        }
+        SimProcess card(words(sim));
+        const QStringList command
+            = QStringList{QStringLiteral("--com"), card.device()} + words(args);
+        const ToolRun::Result plain = tool->run(command);
+        const ToolRun::Result strict = tool->runBeside(Strict, command);
+        QCOMPARE(plain.status, 0);
+        const QJsonObject report = QJsonDocument::fromJson(plain.out).object();
+        const QString key = reported.section(QLatin1Char('='), 0, 0);
+        QCOMPARE(key + QLatin1Char('=') + report.value(key).toString(), reported);
+        QCOMPARE(strict.out, plain.out);
+        QVERIFY2(strict.status == status && strict.err.contains(says.toUtf8()),
+            (QByteArray::number(strict.status) + strict.err.right(800)).constData());
     }
 
     // What rfcard sends and stores, and every line it writes, are the same

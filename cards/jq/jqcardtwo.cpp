@@ -117,10 +117,18 @@ bool JQCardTwo::GetGain(int channel, int &gain)
     if (!opened("GetGain"))
         return false;
     const RunEvents::Scope scope("gain", channel);
+    // Each attenuator is queried, and judged, as itself: one beyond what the
+    // protocol takes can still add up to a gain the card is set to.
+    const auto attenuation = [channel](const char *parameter, const char *operation,
+                                 int (JQFLModule::*query)(int), int &att) {
+        const RunEvents::Scope of(parameter, channel);
+        return CardLog::take(
+            Card, operation, ((*jqTwoModule).*query)(channel), att, protocol(parameter));
+    };
     int rfAtt = 0;
     int ifAtt = 0;
-    if (!CardLog::take(Card, "GetRFAttenuation", jqTwoModule->lGetRFAtten(channel), rfAtt)
-        || !CardLog::take(Card, "GetIFAttenuation", jqTwoModule->lGetIFAtten(channel), ifAtt))
+    if (!attenuation("rfatt", "GetRFAttenuation", &JQFLModule::lGetRFAtten, rfAtt)
+        || !attenuation("ifatt", "GetIFAttenuation", &JQFLModule::lGetIFAtten, ifAtt))
         return false;
     gain = int((60.0 - ifAtt) + (60.0 - rfAtt));
     // Two attenuators of 0 to 60 can make gains the card is never set to.

@@ -83,11 +83,11 @@ bool VNCard::GetGain(unsigned channel, unsigned &gain)
     if (!opened("GetGain"))
         return false;
     const RunEvents::Scope scope("gain", int(channel));
-    // No failure branch: a failed query (-1..-3) reads as 91..93.
+    // No failure branch: a failed query (-1..-3) reads as 91..93, gains no
+    // VN2810 is set to, and is judged as the value it is reported as.
     const int r = vnModule->lGetGain(int(channel));
     gain = unsigned(GainCodeZero - r);
-    if (r >= 0)
-        CardLog::plausible(GainCodeZero - r, card("gain"));
+    CardLog::plausible(GainCodeZero - r, card("gain"));
     return true;
 }
 
@@ -110,6 +110,7 @@ bool VNCard::GetTemperature(unsigned channel, double &temperature)
         return false;
     }
     temperature = t;
+    CardLog::plausible(qint64(t), card("temp"));
     return true;
 }
 
@@ -120,5 +121,6 @@ bool VNCard::GetType(unsigned channel, unsigned &type)
     const RunEvents::Scope scope("hardch", int(channel));
     const int r = vnModule->lGetType(int(channel));
     qDebug() << "111111111111111 GetType val=" << r;
-    return CardLog::take(Card, "GetType", r, type);
+    return CardLog::take(
+        Card, "GetType", r, type, CardLimits::of(CardLimits::VnProtocol, "hardch"));
 }
