@@ -2,6 +2,7 @@
 
 #include "capture.h"
 #include "ptypeer.h"
+#include "serial/runevents.h"
 #include "serial/uartagent.h"
 
 #include <QtTest>
@@ -308,14 +309,25 @@ private slots:
         QCOMPARE(line.exchange(10), 1);
         QCOMPARE(int(line.buf[2]), 2);
 
+        // Every missing reply is reported, also the KLR query's, for which
+        // the agent logs no line (its module says so itself).
         line.peer.answer({});
         LogCapture log;
+        QStringList heard;
+        RunEvents::setSink([&](const RunEvents::Event &e) {
+            heard << QString::number(e.kind) + QLatin1Char(' ') + e.line;
+        });
         line.len = 42;
         QCOMPARE(line.exchange(10), -5);
         QVERIFY(log.contains(QStringLiteral("error: uart RF recv error, recv len == 0")));
         QCOMPARE(line.len, 42u);
         QCOMPARE(line.exchange(8), 1);
         QCOMPARE(line.len, 42u);
+        RunEvents::setSink(nullptr);
+        const QString noReply = QString::number(RunEvents::NoReply) + QLatin1Char(' ');
+        QCOMPARE(heard,
+            QStringList(
+                {noReply + QStringLiteral("error: uart RF recv error, recv len == 0"), noReply}));
     }
 };
 
