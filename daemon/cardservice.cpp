@@ -12,6 +12,8 @@
 
 #include <QJsonDocument>
 
+#include <climits>
+
 namespace {
 
 // The module of a model, made (or released) on the calling thread: the
@@ -84,10 +86,16 @@ void CardService::run()
         QPair<Job, Done> next;
         {
             QMutexLocker lock(&m_Mutex);
-            while (m_Turns.isEmpty() && !m_Stopping)
-                m_Wake.wait(&m_Mutex);
+            bool due = false;
+            while (m_Turns.isEmpty() && !m_Stopping && !due)
+                due = !m_Wake.wait(&m_Mutex, m_Watchers.loadRelaxed() > 0 ? 1000 : ULONG_MAX);
             if (m_Stopping)
                 break;
+            if (due && m_Turns.isEmpty()) {
+                lock.unlock();
+                poll();
+                continue;
+            }
             m_Serving = m_Turns.takeFirst();
             QQueue<QPair<Job, Done>> &jobs = m_Jobs[m_Serving];
             next = jobs.dequeue();
@@ -138,6 +146,48 @@ CardService::Outcome CardService::perform(const Job &job)
     return outcome;
 }
 
+void CardService::watch(int delta)
+{
+    m_Watchers.fetchAndAddRelaxed(delta);
+    QMutexLocker lock(&m_Mutex);
+    m_Wake.wakeOne();
+}
+
+void CardService::poll()
+{
+    QString why;
+    const bool klr = m_Model == CardModels::Klr620;
+    if ((!klr && m_Model == CardModels::Jq5120) || !ensureOpen(&why))
+        return;
+    const int channels = 4;
+    m_PollChannel = (m_PollChannel + 1) % channels;
+    RunRecord record(*m_Agent, RunRecord::ScpiNames);
+    note(m_PollChannel,
+        m_Agent->takeReadings(
+            m_Model, m_PollChannel, {klr ? QStringLiteral("warning") : QStringLiteral("temp")}));
+}
+
+void CardService::note(int channel, const CmdAgent::Readings &r)
+{
+    if (channel < 0 || channel >= m_ChannelConditions.size())
+        return;
+    int &bits = m_ChannelConditions[channel];
+    if (r.contains(QStringLiteral("warning")))
+        bits = r.value(QStringLiteral("warning")) != 0 ? (bits | Warning) : (bits & ~Warning);
+    if (r.contains(QStringLiteral("temp"))) {
+        const CardLimits::Range range = CardLimits::of(
+            m_Model == CardModels::Vn2810 ? CardLimits::Vn2810 : CardLimits::Jq5140, "temp");
+        bits = range.contains(qint64(r.value(QStringLiteral("temp")))) ? (bits & ~Temperature)
+                                                                       : (bits | Temperature);
+    }
+    int all = 0;
+    for (const int b : qAsConst(m_ChannelConditions))
+        all |= b;
+    const int before = m_Questionable.fetchAndStoreRelaxed(all);
+    if (all & ~before)
+        emit questionableChanged(all & ~before);
+}
+
 CardService::Outcome CardService::query(const Job &job)
 {
     RunRecord record(*m_Agent, RunRecord::ScpiNames);
@@ -154,6 +204,7 @@ CardService::Outcome CardService::query(const Job &job)
     const bool whole = job.kind == Job::Report;
     const CmdAgent::Readings r = m_Agent->takeReadings(
         m_Model, job.channel, whole ? QStringList() : CmdAgent::readingsFor(m_Model, job.key));
+    note(job.channel, r);
     const RunEvents::Event *fault = record.first(RunRecord::faults());
     const QString failed = fault ? record.explain(*fault, m_Model, RunRecord::ReadBack) : QString();
     const QVariantMap report = CmdAgent::reportOf(m_Model, job.channel, r, whole);

@@ -3,6 +3,7 @@
 
 #include "app/cmdagent.h"
 
+#include <QAtomicInt>
 #include <QByteArray>
 #include <QHash>
 #include <QMutex>
@@ -10,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 #include <QThread>
+#include <QVector>
 #include <QWaitCondition>
 
 #include <functional>
@@ -26,6 +28,12 @@
 // the order they came. A client's next job waits behind those of everyone
 // who came while its last one was made, so one user's many connections
 // wait behind each other, not in front of everyone else.
+//
+// It also keeps the card's conditions for the status registers of SCPI
+// (QUEStionable): a channel whose temperature lies outside what the card
+// can work at, a KLR620 that raises its warning. They are taken from every
+// read-back that reads them and, while a client watches them, from a
+// reading of one channel a second when no client needs the card.
 class CardService : public QThread {
     Q_OBJECT
 
@@ -60,6 +68,18 @@ public:
     // Queues a job of the client `client`; `done` runs on the thread that
     // made this object, once the job is over.
     void submit(const QString &client, const Job &job, Done done);
+
+    // The card's QUEStionable conditions (SCPI): Temperature, Warning.
+    enum Questionable { Temperature = 0x10, Warning = 0x200 };
+    int questionable() const { return m_Questionable.loadRelaxed(); }
+    // One more (or one fewer) client that watches the conditions.
+    void watch(int delta);
+
+signals:
+    // Conditions that rose (on the thread that made this object).
+    void questionableChanged(int rose);
+
+public:
     // Ends the thread after the job at hand; the jobs after it are dropped.
     void stop();
     // Why the driver of `model` would refuse an option's value, in the
@@ -83,6 +103,9 @@ protected:
 
 private:
     bool ensureOpen(QString *why);
+    // What a reading says of the card's conditions.
+    void note(int channel, const CmdAgent::Readings &r);
+    void poll();
     Outcome perform(const Job &job);
     Outcome query(const Job &job);
     Outcome set(const Job &job);
@@ -96,6 +119,10 @@ private:
     QStringList m_Turns; // the clients with jobs waiting, in the order they are served
     QString m_Serving; // the client whose job is being made
     bool m_Stopping = false;
+    QAtomicInt m_Questionable;
+    QAtomicInt m_Watchers;
+    QVector<int> m_ChannelConditions = QVector<int>(4); // the card thread's
+    int m_PollChannel = 0;
 };
 
 #endif // CARDSERVICE_H

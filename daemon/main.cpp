@@ -4,6 +4,7 @@
 #include "cards/cardlog.h"
 #include "cards/linesync.h"
 #include "daemon/auditlog.h"
+#include "daemon/cardlocks.h"
 #include "daemon/cardservice.h"
 #include "daemon/listenfds.h"
 #include "daemon/portclaim.h"
@@ -191,7 +192,8 @@ int main(int argc, char *argv[])
     UartAgent::guardSettings(true);
     StopSignal stop;
     CardService card(model, port);
-    ScpiServer server(card);
+    CardLocks locks;
+    ScpiServer server(card, locks);
     server.setUnavailable(unavailable);
     if (conf.maxPerClient > 0)
         server.setPerClient(conf.maxPerClient);

@@ -15,7 +15,17 @@
 // session's own.
 class ScpiCommands {
 public:
-    enum Command { ErrorNext, ErrorCount, Version, Parameter, Read };
+    enum Command {
+        ErrorNext,
+        ErrorCount,
+        Version,
+        Parameter,
+        Read,
+        StatusEvent,
+        StatusCondition,
+        StatusEnable,
+        StatusPreset
+    };
     struct Header {
         const char *pattern; // "CHANnel#:FREQuency", "SYSTem:ERRor[:NEXT]"
         Command command;

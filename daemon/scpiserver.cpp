@@ -5,6 +5,7 @@
 #include "daemon/locallistener.h"
 #include "daemon/localsocketpath.h"
 #include "daemon/nativesocket.h"
+#include "daemon/rawsession.h"
 #include "daemon/tcplistener.h"
 
 #include <QHash>
@@ -22,9 +23,10 @@ QString endpoint(const QHostAddress &address, quint16 port)
 
 } // namespace
 
-ScpiServer::ScpiServer(CardService &card, QObject *parent)
+ScpiServer::ScpiServer(CardService &card, CardLocks &locks, QObject *parent)
     : QObject(parent)
     , m_Card(card)
+    , m_Locks(locks)
 {
 }
 
@@ -89,7 +91,7 @@ void ScpiServer::serve(TcpListener *listener, bool readOnly)
         bool v4 = false;
         const QHostAddress plain(address.toIPv4Address(&v4));
         const QHostAddress client = v4 ? plain : address;
-        start(Tcp, new ClientConnection(socket, ScpiSession::MaxMessage),
+        start(Tcp, new ClientConnection(socket, RawSession::MaxMessage),
             {client.toString(), endpoint(client, port), false}, readOnly);
     });
 }
@@ -99,7 +101,7 @@ void ScpiServer::serve(LocalListener *listener, const QString &path, bool readOn
     connect(listener, &LocalListener::accepted, this, [this, path, readOnly](qintptr socket) {
         const qint64 uid = LocalSocketPath::peerUid(socket);
         const QString key = uid < 0 ? QStringLiteral("uid ?") : QStringLiteral("uid %1").arg(uid);
-        start(Local, new ClientConnection(socket, ScpiSession::MaxMessage),
+        start(Local, new ClientConnection(socket, RawSession::MaxMessage),
             {key, LocalSocketPath::peer(socket, path),
                 uid >= 0 && LocalSocketPath::privileged(uid)},
             readOnly);
@@ -107,7 +109,7 @@ void ScpiServer::serve(LocalListener *listener, const QString &path, bool readOn
     // Named pipes (Windows) come as Qt's own sockets.
     connect(listener, &QLocalServer::newConnection, this, [this, listener, path, readOnly] {
         while (QLocalSocket *socket = listener->nextPendingConnection())
-            start(Local, new ClientConnection(socket, ScpiSession::MaxMessage),
+            start(Local, new ClientConnection(socket, RawSession::MaxMessage),
                 {QStringLiteral("pipe"), path, false}, readOnly);
     });
 }
@@ -115,9 +117,9 @@ void ScpiServer::serve(LocalListener *listener, const QString &path, bool readOn
 void ScpiServer::start(
     Kind kind, ClientConnection *connection, const ScpiSession::Client &client, bool readOnly)
 {
-    QList<ScpiSession *> &sessions = m_Sessions[kind];
+    QList<RawSession *> &sessions = m_Sessions[kind];
     int held = 0;
-    for (const ScpiSession *s : qAsConst(sessions))
+    for (const RawSession *s : qAsConst(sessions))
         held += s->client().key == client.key;
     if (!client.privileged && held >= m_PerClient) {
         AuditLog::refused(client.key,
@@ -130,10 +132,11 @@ void ScpiServer::start(
     }
     if (sessions.size() >= MaxSessions)
         makeRoom(kind);
-    auto *session = new ScpiSession(connection, client, readOnly, m_Card, this);
-    session->setUnavailable(m_Unavailable);
+    auto *engine = new ScpiSession(client, readOnly, m_Card, m_Locks);
+    engine->setUnavailable(m_Unavailable);
+    auto *session = new RawSession(connection, engine, this);
     sessions << session;
-    connect(session, &ScpiSession::finished, this, [this, kind, session] {
+    connect(session, &RawSession::finished, this, [this, kind, session] {
         m_Sessions[kind].removeOne(session);
         session->deleteLater();
     });
@@ -141,16 +144,16 @@ void ScpiServer::start(
 
 void ScpiServer::makeRoom(Kind kind)
 {
-    QList<ScpiSession *> &sessions = m_Sessions[kind];
+    QList<RawSession *> &sessions = m_Sessions[kind];
     QHash<QString, int> held;
     QString most;
-    for (const ScpiSession *s : qAsConst(sessions)) {
+    for (const RawSession *s : qAsConst(sessions)) {
         const int n = ++held[s->client().key];
         if (n > held.value(most))
             most = s->client().key;
     }
-    ScpiSession *idlest = nullptr;
-    for (ScpiSession *s : qAsConst(sessions)) {
+    RawSession *idlest = nullptr;
+    for (RawSession *s : qAsConst(sessions)) {
         if (s->client().key == most && (!idlest || s->idleMs() > idlest->idleMs()))
             idlest = s;
     }

@@ -1,6 +1,7 @@
 #ifndef SCPISERVER_H
 #define SCPISERVER_H
 
+#include "daemon/cardlocks.h"
 #include "daemon/cardservice.h"
 #include "daemon/scpisession.h"
 
@@ -11,6 +12,7 @@
 
 class ClientConnection;
 class LocalListener;
+class RawSession;
 class TcpListener;
 
 // The listeners of one card's instrument: TCP, and Unix-domain sockets (named
@@ -34,7 +36,7 @@ public:
     static constexpr int MaxSessions = 64;
     static constexpr int DefaultPerClient = 8;
 
-    explicit ScpiServer(CardService &card, QObject *parent = nullptr);
+    ScpiServer(CardService &card, CardLocks &locks, QObject *parent = nullptr);
 
     void setPerClient(int count) { m_PerClient = count; }
     // Why the card cannot be served at all (a configuration that is
@@ -57,9 +59,10 @@ private:
     void makeRoom(Kind kind);
 
     CardService &m_Card;
+    CardLocks &m_Locks;
     int m_PerClient = DefaultPerClient;
     QString m_Unavailable;
-    QList<ScpiSession *> m_Sessions[2]; // by Kind
+    QList<RawSession *> m_Sessions[2]; // by Kind
 };
 
 #endif // SCPISERVER_H

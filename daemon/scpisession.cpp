@@ -16,9 +16,11 @@ const QByteArray NotANumber = "9.91E37";
 // Status byte bits (IEEE 488.2, SCPI).
 enum StatusBit {
     ErrorAvailable = 0x04,
+    QuestionableSummary = 0x08,
     MessageAvailable = 0x10,
     EventSummary = 0x20,
-    Request = 0x40
+    Request = 0x40,
+    OperationSummary = 0x80
 };
 
 // MINimum, MAXimum, DEFault as a numeric parameter.
@@ -34,33 +36,31 @@ CardService::Bound boundOf(const QByteArray &text)
     return CardService::Given;
 }
 
-// A register value of *ESE or *SRE: 0 to 255 (-1: none).
-int registerValue(const QList<QByteArray> &params)
+// A register's value as a parameter: 0 to `high` (-1: none).
+int registerValue(const QList<QByteArray> &params, int high = 255)
 {
     if (params.size() != 1)
         return -1;
     const ScpiParser::Number n = ScpiParser::number(params.constFirst());
-    if (!n.ok || !n.suffix.isEmpty() || !(n.value >= -0.5 && n.value < 255.5))
+    if (!n.ok || !n.suffix.isEmpty() || !(n.value >= -0.5 && n.value < high + 0.5))
         return -1;
     return int(std::lround(n.value));
 }
 
 } // namespace
 
-ScpiSession::ScpiSession(ClientConnection *connection, const Client &client, bool readOnly,
-    CardService &card, QObject *parent)
+ScpiSession::ScpiSession(
+    const Client &client, bool readOnly, CardService &card, CardLocks &locks, QObject *parent)
     : QObject(parent)
-    , m_Connection(connection)
     , m_Client(client)
     , m_ReadOnly(readOnly)
     , m_Card(card)
+    , m_Locks(locks)
 {
-    m_Connection->setParent(this);
     m_Idle.start();
-    connect(m_Connection, &ClientConnection::readable, this, &ScpiSession::run);
-    connect(m_Connection, &ClientConnection::written, this, &ScpiSession::run);
-    connect(m_Connection, &ClientConnection::closed, this, &ScpiSession::finished);
-    run();
+    m_Locks.setName(this, client.name);
+    // The card's conditions latch into this session's event registers.
+    connect(&m_Card, &CardService::questionableChanged, this, &ScpiSession::latch);
 }
 
 qint64 ScpiSession::idleMs() const
@@ -68,10 +68,30 @@ qint64 ScpiSession::idleMs() const
     return m_InMessage || m_Waiting ? 0 : m_Idle.elapsed();
 }
 
-void ScpiSession::evict()
+void ScpiSession::take(const QByteArray &message)
 {
-    m_Evicted = true;
+    m_Message = message;
+    m_Position = 0;
+    m_Path.clear(); // every message starts at the root
+    m_InMessage = true;
+    m_Responded = false;
     run();
+}
+
+void ScpiSession::resume()
+{
+    run();
+}
+
+void ScpiSession::clear()
+{
+    // The card finishes a job it has begun; its answer is dropped.
+    ++m_Generation;
+    m_Waiting = false;
+    m_InMessage = false;
+    m_Responded = false;
+    m_Message = QByteArray();
+    m_Idle.restart();
 }
 
 void ScpiSession::run()
@@ -81,80 +101,47 @@ void ScpiSession::run()
     m_Running = true;
     // A client that sends many quick commands gets a share of the event
     // loop, not all of it: after a few units the rest waits for its turn.
-    for (int share = UnitsPerTurn; !m_Waiting && !m_Ended;) {
+    for (int share = UnitsPerTurn; m_InMessage && !m_Waiting;) {
         if (share-- == 0) {
             QMetaObject::invokeMethod(this, &ScpiSession::run, Qt::QueuedConnection);
             break;
         }
-        if (m_InMessage) {
-            // A client that does not read its answers is not served more:
-            // what it sends waits in the network, not here.
-            if (m_Connection->unsent() > MaxUnsent)
-                break;
-            ScpiParser::Unit unit;
-            if (ScpiParser::next(m_Message, &m_Position, &unit))
-                execute(unit);
-            else
-                endMessage();
-        } else if (m_Evicted) {
-            finish();
-        } else if (m_Connection->canReadLine()) {
-            start(m_Connection->readLine());
-        } else if (m_Connection->overLimit()) {
-            m_Connection->write(QByteArray::number(-363) + ",\""
-                + ScpiErrorQueue::text(-363).toUtf8() + "; a message over 64 KiB\"\n");
-            AuditLog::refused(m_Client.key,
-                QStringLiteral("%1 sent a message over 64 KiB; connection closed")
-                    .arg(AuditLog::field(m_Client.name)));
-            finish();
-        } else if (m_Connection->inputEnded()) {
-            const QByteArray rest = m_Connection->takeRest();
-            if (!rest.trimmed().isEmpty())
-                AuditLog::refused(m_Client.key,
-                    QStringLiteral("%1: dropped \"%2\": the connection ended before its line end")
-                        .arg(AuditLog::field(m_Client.name),
-                            AuditLog::field(QString::fromLatin1(rest))));
-            finish();
-        } else {
+        // A client that does not read its answers is not served more:
+        // what it sends waits in the network, not here.
+        if (m_Backlog && m_Backlog() > MaxUnsent)
             break;
-        }
+        ScpiParser::Unit unit;
+        if (ScpiParser::next(m_Message, &m_Position, &unit))
+            execute(unit);
+        else
+            endMessage();
     }
     m_Running = false;
-}
-
-void ScpiSession::start(const QByteArray &message)
-{
-    m_Message = message;
-    m_Position = 0;
-    m_Path.clear(); // every message starts at the root
-    m_InMessage = true;
-    m_Responded = false;
 }
 
 void ScpiSession::endMessage()
 {
     if (m_Responded)
-        m_Connection->write("\n");
+        emit output("\n", true);
     m_InMessage = false;
     m_Message = QByteArray();
     m_Idle.restart();
-}
-
-void ScpiSession::finish()
-{
-    m_Ended = true;
-    m_Connection->finish();
+    emit done();
 }
 
 void ScpiSession::respond(const QByteArray &text)
 {
-    m_Connection->write(m_Responded ? ';' + text : text);
+    const int before = statusByte();
+    emit output(m_Responded ? ';' + text : text, false);
     m_Responded = true;
+    checkRequest(before);
 }
 
 void ScpiSession::error(int code, const QString &detail)
 {
+    const int before = statusByte();
     m_Errors.push(code, detail);
+    checkRequest(before);
 }
 
 int ScpiSession::statusByte() const
@@ -162,13 +149,45 @@ int ScpiSession::statusByte() const
     int stb = 0;
     if (m_Errors.count() > 0)
         stb |= ErrorAvailable;
-    if (m_Responded || m_Connection->unsent() > 0)
+    if (m_QuesEvent & m_QuesEnable)
+        stb |= QuestionableSummary;
+    if (m_Responded || (m_Backlog && m_Backlog() > 0))
         stb |= MessageAvailable;
     if (m_Errors.esr() & m_Ese)
         stb |= EventSummary;
+    if (m_OperEvent & m_OperEnable)
+        stb |= OperationSummary;
     if (stb & m_Sre)
         stb |= Request;
     return stb;
+}
+
+void ScpiSession::checkRequest(int before)
+{
+    const int now = statusByte();
+    if ((now & Request) && !(before & Request))
+        emit serviceRequest(now);
+}
+
+ScpiSession::~ScpiSession()
+{
+    setQuestionableEnable(0);
+}
+
+void ScpiSession::setQuestionableEnable(int value)
+{
+    // The card's conditions are kept up to date while someone watches.
+    if ((m_QuesEnable != 0) != (value != 0))
+        m_Card.watch(value ? 1 : -1);
+    m_QuesEnable = value;
+}
+
+void ScpiSession::latch(int rose)
+{
+    // The card's conditions that rose (SCPI's positive transitions).
+    const int before = statusByte();
+    m_QuesEvent |= rose;
+    checkRequest(before);
 }
 
 void ScpiSession::execute(const ScpiParser::Unit &unit)
@@ -205,6 +224,8 @@ void ScpiSession::execute(const ScpiParser::Unit &unit)
         }
         return channelCommand(unit, QString::fromLatin1(h->key), channel);
     }
+    if (h->command >= ScpiCommands::StatusEvent)
+        return status(unit, h->command, h->key ? QByteArray(h->key) : QByteArray());
     if (!unit.query || !unit.params.isEmpty()) {
         error(unit.query ? -108 : -113, header);
         if (unit.query)
@@ -253,6 +274,7 @@ void ScpiSession::common(const ScpiParser::Unit &unit)
     } else if (what == "*CLS") {
         m_Errors.clear();
         m_Errors.takeEsr();
+        m_QuesEvent = m_OperEvent = 0;
     } else if (what == "*RST") {
         // The card has no reset state of its own: its settings are the
         // operators', and every framework sends *RST when it connects, so
@@ -276,10 +298,12 @@ void ScpiSession::common(const ScpiParser::Unit &unit)
         if (value < 0)
             return error(unit.params.size() > 1 ? -108 : -222,
                 QStringLiteral("%1: 0 to 255").arg(QString::fromLatin1(unit.header)));
+        const int before = statusByte();
         if (what == "*ESE")
             m_Ese = value;
         else
             m_Sre = value & ~Request; // its own bit cannot be enabled
+        checkRequest(before);
     } else if (what == "*TST?") {
         // The self-test: does the card answer a read-back of the first channel?
         CardService::Job job;
@@ -287,6 +311,51 @@ void ScpiSession::common(const ScpiParser::Unit &unit)
         job.key = QStringLiteral("*TST");
         submit(job, "1", QString());
     }
+}
+
+void ScpiSession::status(const ScpiParser::Unit &unit, int command, const QByteArray &which)
+{
+    const bool ques = which == "ques";
+    int &event = ques ? m_QuesEvent : m_OperEvent;
+    int &enable = ques ? m_QuesEnable : m_OperEnable;
+    const QString header = QString::fromLatin1(unit.header);
+    const auto refuse = [&](int code) {
+        error(code, header);
+        if (unit.query)
+            respond(NotANumber);
+    };
+    if (command == ScpiCommands::StatusPreset) {
+        if (unit.query || !unit.params.isEmpty())
+            return refuse(unit.query ? -113 : -108);
+        setQuestionableEnable(0);
+        m_OperEnable = 0;
+        return;
+    }
+    if (command == ScpiCommands::StatusEnable && !unit.query) {
+        const int value = registerValue(unit.params, 32767);
+        if (value < 0)
+            return error(unit.params.size() == 1 ? -222
+                    : unit.params.isEmpty()      ? -109
+                                                 : -108,
+                header + QStringLiteral(": 0 to 32767"));
+        const int before = statusByte();
+        if (ques)
+            setQuestionableEnable(value);
+        else
+            enable = value;
+        return checkRequest(before);
+    }
+    if (!unit.query)
+        return refuse(-113);
+    if (!unit.params.isEmpty())
+        return refuse(-108);
+    if (command == ScpiCommands::StatusEnable)
+        return respond(QByteArray::number(enable));
+    if (command == ScpiCommands::StatusCondition)
+        return respond(QByteArray::number(ques ? m_Card.questionable() : 0));
+    const int value = event; // reading the event register clears it
+    event = 0;
+    respond(QByteArray::number(value));
 }
 
 void ScpiSession::channelCommand(const ScpiParser::Unit &unit, const QString &key, int channel)
@@ -394,15 +463,41 @@ void ScpiSession::channelCommand(const ScpiParser::Unit &unit, const QString &ke
 void ScpiSession::submit(const CardService::Job &job, const QByteArray &failed, const QString &what)
 {
     m_Waiting = true;
+    if (m_Locks.mayUse(this))
+        return send(job, failed, what);
+    // Another client holds the card: wait for it, up to the lock time-out.
+    const QPointer<ScpiSession> self(this);
+    const quint64 generation = m_Generation;
+    m_Locks.waitForUse(this, m_LockWaitMs, [self, job, failed, what, generation](bool granted) {
+        if (!self || self->m_Generation != generation)
+            return;
+        if (granted)
+            return self->send(job, failed, what);
+        const QString holder = self->m_Locks.holderOf(self);
+        const QString detail = QStringLiteral("the card is locked by %1").arg(holder);
+        if (job.kind == CardService::Job::Set)
+            AuditLog::setDone(self->m_Client.name, self->m_Card.model(), what, -200, detail);
+        self->error(-200, what.isEmpty() ? detail : what + QStringLiteral(": ") + detail);
+        if (job.kind != CardService::Job::Set)
+            self->respond(job.key == QLatin1String("*TST") ? QByteArray("1") : failed);
+        self->m_Waiting = false;
+        self->run();
+    });
+}
+
+void ScpiSession::send(const CardService::Job &job, const QByteArray &failed, const QString &what)
+{
     const QPointer<ScpiSession> self(this);
     const bool test = job.key == QLatin1String("*TST");
     const QString peer = m_Client.name;
     const QString model = m_Card.model();
+    const quint64 generation = m_Generation;
     m_Card.submit(m_Client.key, job,
-        [self, job, failed, what, peer, model, test](const CardService::Outcome &o) {
+        [self, job, failed, what, peer, model, test, generation](const CardService::Outcome &o) {
             if (job.kind == CardService::Job::Set)
                 AuditLog::setDone(peer, model, what, o.error, o.detail);
-            if (!self)
+            // Gone, or cleared meanwhile: the answer is nobody's.
+            if (!self || self->m_Generation != generation)
                 return;
             if (o.error)
                 self->error(

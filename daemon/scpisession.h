@@ -1,8 +1,8 @@
 #ifndef SCPISESSION_H
 #define SCPISESSION_H
 
+#include "daemon/cardlocks.h"
 #include "daemon/cardservice.h"
-#include "daemon/clientconnection.h"
 #include "daemon/scpierrorqueue.h"
 #include "daemon/scpiparser.h"
 
@@ -12,34 +12,34 @@
 #include <QObject>
 #include <QString>
 
-// One connection to the instrument: it takes program messages, one per
-// line, and makes their units in order, each after the one before is done;
-// what the card must do goes to the card's queue (CardService), everything
-// else is answered at once. The responses of one message form one line,
-// joined by ";" (IEEE 488.2), and every query has its place in it, a failed
-// one too ("9.91E37", SCPI's not-a-number, or "{}" for READ?). Errors go to
-// this connection's own queue, and its status byte (*STB?) tells them.
+#include <functional>
+
+// One client's instrument, whatever carries its messages (a raw socket,
+// a VXI-11 link, a HiSLIP session): it makes the units of one program
+// message at a time, in order, each after the one before is done; what the
+// card must do goes to the card's queue (CardService), everything else is
+// answered at once. The responses of one message form one response message
+// (IEEE 488.2): joined by ";", ended by a line end, given out piece by
+// piece as they are made; every query has its place in it, a failed one
+// too ("9.91E37", SCPI's not-a-number, or "{}" for READ?). Errors go to this
+// session's own queue; its status registers (*ESR, *ESE, *SRE, and SCPI's
+// QUEStionable and OPERation) are its own, the conditions they latch are
+// the card's.
 //
-// A message is made only once its line end has come: a last line without
-// one when the client goes away is dropped and logged, so that a client
-// killed half-way through "CHAN2:FREQ 1500" never sets 150 MHz. The
-// client's end of sending is not its going: what it sent is made and
-// answered, then the connection is closed. A client that has gone
-// altogether still has its complete messages made, with nobody to answer.
-//
-// What a connection costs is bounded: a message is read only when the one
-// before is done (the connection reads at most MaxMessage ahead, past which
-// the network holds the client back), units are parsed one at a time, and
-// no further unit is made while more than MaxUnsent bytes of responses wait
-// for the client to read them. A line longer than MaxMessage ends the
-// connection with -363.
+// The carrier hands it whole messages (take) when it is ready, passes its
+// output on, and says how much of it still waits to go (the backlog):
+// while that is more than MaxUnsent no further unit is made, so a client
+// that does not read holds its own session up and nothing else. A device
+// clear drops the message in progress and every answer still to come.
 class ScpiSession : public QObject {
     Q_OBJECT
 
 public:
-    static constexpr int MaxMessage = 64 * 1024;
     static constexpr qint64 MaxUnsent = 16 * 1024;
     static constexpr int UnitsPerTurn = 32;
+    // How long a command waits for a lock another client holds, unless
+    // the carrier says otherwise.
+    static constexpr int DefaultLockWaitMs = 10000;
 
     // Who is at the other end.
     struct Client {
@@ -49,54 +49,80 @@ public:
     };
 
     // A read-only session refuses every set (-203).
-    ScpiSession(ClientConnection *connection, const Client &client, bool readOnly,
-        CardService &card, QObject *parent);
+    ScpiSession(const Client &client, bool readOnly, CardService &card, CardLocks &locks,
+        QObject *parent = nullptr);
+    ~ScpiSession() override;
 
     const Client &client() const { return m_Client; }
     // The card cannot be served, and why: its commands fail with -241.
     void setUnavailable(const QString &why) { m_Unavailable = why; }
+    void setBacklog(std::function<qint64()> backlog) { m_Backlog = std::move(backlog); }
+    void setLockWait(int ms) { m_LockWaitMs = ms; }
+
+    // Nothing in progress: a message may be taken.
+    bool ready() const { return !m_InMessage; }
+    // A whole program message, without its terminator.
+    void take(const QByteArray &message);
+    // Makes units again after the backlog has shrunk.
+    void resume();
+    // Drops the message in progress and the answers still to come.
+    void clear();
+    // The status byte (IEEE 488.2): 4 an error queued, 8 QUEStionable, 16
+    // an answer waiting, 32 an enabled standard event, 64 any enabled bit,
+    // 128 OPERation.
+    int statusByte() const;
     // How long it has had nothing to do (0 while it has).
     qint64 idleMs() const;
-    // Closes the connection once the message in progress is made, to make
-    // room for another client; the client sees a clean close.
-    void evict();
 
 signals:
-    // The connection is closed.
-    void finished();
+    // Response bytes, as they are made; `end` with the line end that ends
+    // a response message.
+    void output(const QByteArray &bytes, bool end);
+    // The message taken is done.
+    void done();
+    // The status byte's request bit (64) rose: a service request.
+    void serviceRequest(int statusByte);
 
 private:
     void run();
-    void start(const QByteArray &message);
     void endMessage();
-    void finish();
     void execute(const ScpiParser::Unit &unit);
     void common(const ScpiParser::Unit &unit);
+    void status(const ScpiParser::Unit &unit, int command, const QByteArray &which);
     void channelCommand(const ScpiParser::Unit &unit, const QString &key, int channel);
-    // Hands a job to the card; `failed` is the query's answer should it fail.
+    // Hands a job to the card once the locks let this session use it;
+    // `failed` is the query's answer should it fail.
     void submit(const CardService::Job &job, const QByteArray &failed, const QString &what);
+    void send(const CardService::Job &job, const QByteArray &failed, const QString &what);
     void respond(const QByteArray &text);
     void error(int code, const QString &detail = QString());
-    int statusByte() const;
+    void latch(int rose);
+    void setQuestionableEnable(int value);
+    void checkRequest(int before);
 
-    ClientConnection *m_Connection;
     const Client m_Client;
     const bool m_ReadOnly;
     CardService &m_Card;
+    CardLocks &m_Locks;
+    std::function<qint64()> m_Backlog;
+    int m_LockWaitMs = DefaultLockWaitMs;
     QByteArray m_Message; // the message in progress
     int m_Position = 0; // of its next unit
     bool m_InMessage = false;
     bool m_Responded = false; // the message in progress has said something
-    bool m_Waiting = false; // for the card
+    bool m_Waiting = false; // for the card, or a lock
     bool m_Running = false;
-    bool m_Evicted = false;
-    bool m_Ended = false;
+    quint64 m_Generation = 0; // a device clear makes answers still to come stale
     QElapsedTimer m_Idle;
     QList<ScpiParser::Node> m_Path; // the header path the last unit left
     ScpiErrorQueue m_Errors;
     QString m_Unavailable;
     int m_Ese = 0; // *ESE
     int m_Sre = 0; // *SRE
+    int m_QuesEvent = 0; // STATus:QUEStionable, latched from the card's conditions
+    int m_QuesEnable = 0;
+    int m_OperEvent = 0;
+    int m_OperEnable = 0;
 };
 
 #endif // SCPISESSION_H
