@@ -68,9 +68,15 @@ class Daemon(Program):
         return RM.open_resource(f"TCPIP::127.0.0.1::{self.port}::SOCKET", read_termination="\n",
                                 write_termination="\n", timeout=15000)
 
-    def raw(self, source="127.0.0.1"):
-        """A plain TCP client; loopback's other addresses are other clients."""
-        conn = socket.create_connection(("127.0.0.1", self.port), source_address=(source, 0))
+    def raw(self, source="127.0.0.1", window=0):
+        """A plain TCP client; loopback's other addresses are other clients.
+        A small receive window makes rfcardd's answers wait in its own memory
+        soon, not in the kernel's buffers."""
+        conn = socket.socket()
+        if window:
+            conn.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, window)
+        conn.bind((source, 0))
+        conn.connect(("127.0.0.1", self.port))
         conn.settimeout(60)  # a check that waits for ever tells nothing
         return conn
 
@@ -354,23 +360,25 @@ class TestRfcardd(unittest.TestCase):
         card.stop()
 
     def test_clients_that_never_read_cost_little(self):
-        """63 clients sending 64 KiB messages of queries without end, reading nothing."""
+        """Clients sending 64 KiB messages of queries, reading nothing: the
+        network holds them back long before they have sent 32 MiB each."""
         card = sim("vn")
         daemon = Daemon("VN2810", card.line)
         idle = daemon.rss()
         message = b"*IDN?;" * 10000 + b"\n"
 
         def flood(n):
-            conn = daemon.raw(f"127.0.2.{n}")
+            conn = daemon.raw(f"127.0.2.{n}", window=4096)
             conn.settimeout(3)
             try:
-                while True:
+                for _ in range(32 * 1024 * 1024 // len(message)):
                     conn.sendall(message)
             except OSError:
-                return conn  # held back by the network
-        with ThreadPoolExecutor(63) as pool:
-            floods = list(pool.map(flood, range(63)))
-        time.sleep(3)  # what the network holds is not made meanwhile
+                pass  # held back by the network
+            return conn
+        with ThreadPoolExecutor(8) as pool:
+            floods = list(pool.map(flood, range(8)))
+        time.sleep(6)  # what the network holds is not made meanwhile
         self.assertLess(daemon.rss() - idle, 32)
         self.assertEqual(ask(daemon.raw(), b"CHAN1:FREQ?"), "1000.000")
         daemon.stop()
