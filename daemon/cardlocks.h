@@ -36,6 +36,7 @@ public:
     // Lets go of the session's lock: false when it held none.
     bool release(QObject *session);
     bool holdsExclusive(const QObject *session) const { return m_Exclusive == session; }
+    bool exclusiveHeld() const { return m_Exclusive != nullptr; }
     bool holds(const QObject *session) const;
     int holders() const;
     // Who holds the lock that keeps `session` from the card ("uid 1000

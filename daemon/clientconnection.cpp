@@ -102,6 +102,15 @@ QByteArray ClientConnection::readLine()
     return line;
 }
 
+void ClientConnection::consume(int count)
+{
+    m_In.remove(0, count);
+    if (m_ReadNotifier && !m_InputEnded && !m_Closed)
+        m_ReadNotifier->setEnabled(true);
+    else if (m_Device && m_Device->bytesAvailable() > 0)
+        QMetaObject::invokeMethod(this, &ClientConnection::readDevice, Qt::QueuedConnection);
+}
+
 bool ClientConnection::overLimit() const
 {
     return m_In.size() >= m_InputLimit && !canReadLine();

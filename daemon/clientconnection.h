@@ -42,6 +42,9 @@ public:
     bool inputEnded() const { return m_InputEnded; }
     // What is left without a line end (the input has ended), taken.
     QByteArray takeRest();
+    // For framed protocols: the bytes read ahead, and taking some of them.
+    const QByteArray &input() const { return m_In; }
+    void consume(int count);
 
     void write(const QByteArray &bytes);
     qint64 unsent() const;

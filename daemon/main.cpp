@@ -6,6 +6,7 @@
 #include "daemon/auditlog.h"
 #include "daemon/cardlocks.h"
 #include "daemon/cardservice.h"
+#include "daemon/hislipserver.h"
 #include "daemon/listenfds.h"
 #include "daemon/portclaim.h"
 #include "daemon/scpiserver.h"
@@ -103,6 +104,10 @@ int main(int argc, char *argv[])
         {QStringLiteral("name"),
             QStringLiteral("The card's name, as rfcard-strict --service NAME reaches it."),
             QStringLiteral("NAME")},
+        {QStringLiteral("hislip"),
+            QStringLiteral("Serve the card by HiSLIP on this TCP address (port 4880 by convention; "
+                           "repeatable; its sub-address: hislip0 or --name)."),
+            QStringLiteral("ADDRESS:PORT")},
         {QStringLiteral("max-per-client"),
             QStringLiteral("Connections one client (a uid, an address) may hold at once "
                            "(default 8; root's are not counted)."),
@@ -257,6 +262,19 @@ int main(int argc, char *argv[])
             continue;
         }
         serve(s, s.name == QLatin1String("read-only"));
+    }
+    HislipServer hislip(card, locks, name);
+    hislip.setUnavailable(unavailable);
+    for (const QString &text : parser.values(QStringLiteral("hislip"))) {
+        QHostAddress host;
+        quint16 number = 0;
+        QString where;
+        QString error;
+        if (!ServiceConf::address(text, &host, &number))
+            fail(2, QStringLiteral("%1 is not ADDRESS:PORT").arg(text));
+        if (!hislip.listen(host, number, &where, &error))
+            fail(3, QStringLiteral("cannot listen on %1: %2").arg(text, error));
+        said << QStringLiteral("listening hislip ") + where;
     }
     if (said.isEmpty())
         fail(2, QStringLiteral("nothing to listen on (--listen none and no --socket)"));

@@ -23,6 +23,10 @@ QString ScpiErrorQueue::text(int code)
         return QStringLiteral("Invalid suffix");
     case -203:
         return QStringLiteral("Command protected");
+    case -200:
+        return QStringLiteral("Execution error");
+    case -210:
+        return QStringLiteral("Trigger error");
     case -221:
         return QStringLiteral("Settings conflict");
     case -222:

@@ -245,7 +245,7 @@ void ScpiSession::common(const ScpiParser::Unit &unit)
     const QByteArray name = unit.nodes.constFirst().name;
     const QByteArray what = (unit.query ? "*" + name + '?' : "*" + name);
     static const QList<QByteArray> known = {"*IDN?", "*CLS", "*RST", "*OPC", "*OPC?", "*WAI",
-        "*ESR?", "*TST?", "*ESE", "*ESE?", "*SRE", "*SRE?", "*STB?"};
+        "*ESR?", "*TST?", "*ESE", "*ESE?", "*SRE", "*SRE?", "*STB?", "*TRG"};
     const bool takesValue = what == "*ESE" || what == "*SRE";
     const auto refuse = [&](int code) {
         error(code, QString::fromLatin1(unit.header));
@@ -281,6 +281,8 @@ void ScpiSession::common(const ScpiParser::Unit &unit)
         // it changes nothing on the card. It ends what the connection had
         // going (the header path); the status registers stay.
         m_Path.clear();
+    } else if (what == "*TRG") {
+        error(-210, QStringLiteral("the %1 has no trigger").arg(m_Card.model()));
     } else if (what == "*OPC") {
         m_Errors.setEsr(ScpiErrorQueue::OperationComplete);
     } else if (what == "*OPC?") {

@@ -201,6 +201,12 @@ ServiceRun::Verdict ServiceRun::judge(const QByteArray &error)
         return {StrictRun::PortFailed, reason, QString()};
     case -300:
         return {StrictRun::Mismatch, reason, QString()};
+    case -200: // a lock another client holds kept the service from the card
+        if (reason.startsWith(QLatin1String("the card is locked by"))
+            || reason.contains(QLatin1String(": the card is locked by")))
+            return {StrictRun::Locked, reason,
+                QStringLiteral("try again once that client has let go of the lock")};
+        return {StrictRun::Refused, said, QString()};
     default: // a value refused, or a command the service does not take
         return {StrictRun::Refused, said, QString()};
     }
@@ -245,11 +251,12 @@ ServiceRun::Verdict ServiceRun::run(int part, int ch)
         if (v.status == StrictRun::Ok)
             continue;
         found << v;
-        if (v.status == StrictRun::Refused || v.status == StrictRun::PortFailed)
+        if (v.status == StrictRun::Refused || v.status == StrictRun::PortFailed
+            || v.status == StrictRun::Locked)
             break;
     }
-    for (const int status :
-        {StrictRun::PortFailed, StrictRun::Refused, StrictRun::CardFault, StrictRun::Mismatch}) {
+    for (const int status : {StrictRun::PortFailed, StrictRun::Locked, StrictRun::Refused,
+             StrictRun::CardFault, StrictRun::Mismatch}) {
         for (const Verdict &v : qAsConst(found)) {
             if (v.status == status)
                 return v;

@@ -46,7 +46,7 @@ QString meaning(int status)
     static const char *const meanings[] = {"done", "usage error", "a value was refused",
         "the card did not answer or answered wrongly", "the port could not be opened",
         "unknown card model", "(unused)", "settings not saved",
-        "the card does not hold what was set"};
+        "the card does not hold what was set", "the card is locked by another client"};
     return QLatin1String(meanings[status]);
 }
 
@@ -65,7 +65,9 @@ asked for each value it was given. The exit status:
   5  a card model rfcard has no driver for: nothing was sent
   7  the card is set as asked, but the settings were not saved
   8  the card answered, but does not hold what was set
-When several apply, the first of 5, 4, 2, 3, 8, 7 is given.
+  9  --service: another client of the service holds the card's lock (VXI-11,
+     HiSLIP) longer than the service waits; the message names it
+When several apply, the first of 5, 4, 9, 2, 3, 8, 7 is given.
 RFCARD_STRICT_VERIFY=0 leaves out the read-back after a set run.
 --service NAME|PATH makes the run through rfcardd, the service that owns the
 card's port (/run/rfcard/NAME.sock): the values given are set and read back by

@@ -26,6 +26,7 @@ public:
         // with it. The number stays reserved.
         NotSaved = 7, // the card is set as asked, but the settings were not saved
         Mismatch = 8, // the card answered, but does not hold what was set
+        Locked = 9, // another client of the card's service holds its lock
     };
 
     explicit StrictRun(FILE *out);
