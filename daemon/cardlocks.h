@@ -37,6 +37,10 @@ public:
     bool release(QObject *session);
     bool holdsExclusive(const QObject *session) const { return m_Exclusive == session; }
     bool exclusiveHeld() const { return m_Exclusive != nullptr; }
+    // How long a client's command waits for a lock another holds, unless
+    // its protocol says (VXI-11's lock time-out): 10 s unless set.
+    int waitMs() const { return m_WaitMs; }
+    void setWaitMs(int ms) { m_WaitMs = ms; }
     bool holds(const QObject *session) const;
     int holders() const;
     // Who holds the lock that keeps `session` from the card ("uid 1000
@@ -65,6 +69,7 @@ private:
     QHash<const QObject *, QString> m_Names;
     QList<Waiter> m_Waiters;
     QSet<const QObject *> m_Watched;
+    int m_WaitMs = 10000;
 };
 
 #endif // CARDLOCKS_H

@@ -108,6 +108,10 @@ int main(int argc, char *argv[])
             QStringLiteral("Serve the card by HiSLIP on this TCP address (port 4880 by convention; "
                            "repeatable; its sub-address: hislip0 or --name)."),
             QStringLiteral("ADDRESS:PORT")},
+        {QStringLiteral("lock-wait"),
+            QStringLiteral("How long a command waits while another client holds the card's lock "
+                           "(default 10000)."),
+            QStringLiteral("MS")},
         {QStringLiteral("max-per-client"),
             QStringLiteral("Connections one client (a uid, an address) may hold at once "
                            "(default 8; root's are not counted)."),
@@ -198,6 +202,13 @@ int main(int argc, char *argv[])
     StopSignal stop;
     CardService card(model, port);
     CardLocks locks;
+    if (parser.isSet(QStringLiteral("lock-wait"))) {
+        bool ok = false;
+        const int ms = parser.value(QStringLiteral("lock-wait")).toInt(&ok);
+        if (!ok || ms < 0)
+            fail(2, QStringLiteral("--lock-wait takes milliseconds"));
+        locks.setWaitMs(ms);
+    }
     ScpiServer server(card, locks);
     server.setUnavailable(unavailable);
     if (conf.maxPerClient > 0)

@@ -470,7 +470,8 @@ void ScpiSession::submit(const CardService::Job &job, const QByteArray &failed, 
     // Another client holds the card: wait for it, up to the lock time-out.
     const QPointer<ScpiSession> self(this);
     const quint64 generation = m_Generation;
-    m_Locks.waitForUse(this, m_LockWaitMs, [self, job, failed, what, generation](bool granted) {
+    const int wait = m_LockWaitMs < 0 ? m_Locks.waitMs() : m_LockWaitMs;
+    m_Locks.waitForUse(this, wait, [self, job, failed, what, generation](bool granted) {
         if (!self || self->m_Generation != generation)
             return;
         if (granted)

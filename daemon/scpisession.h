@@ -37,9 +37,6 @@ class ScpiSession : public QObject {
 public:
     static constexpr qint64 MaxUnsent = 16 * 1024;
     static constexpr int UnitsPerTurn = 32;
-    // How long a command waits for a lock another client holds, unless
-    // the carrier says otherwise.
-    static constexpr int DefaultLockWaitMs = 10000;
 
     // Who is at the other end.
     struct Client {
@@ -57,6 +54,8 @@ public:
     // The card cannot be served, and why: its commands fail with -241.
     void setUnavailable(const QString &why) { m_Unavailable = why; }
     void setBacklog(std::function<qint64()> backlog) { m_Backlog = std::move(backlog); }
+    // How long a command waits for a lock another client holds (-1: the
+    // card's locks say).
     void setLockWait(int ms) { m_LockWaitMs = ms; }
 
     // Nothing in progress: a message may be taken.
@@ -105,7 +104,7 @@ private:
     CardService &m_Card;
     CardLocks &m_Locks;
     std::function<qint64()> m_Backlog;
-    int m_LockWaitMs = DefaultLockWaitMs;
+    int m_LockWaitMs = -1;
     QByteArray m_Message; // the message in progress
     int m_Position = 0; // of its next unit
     bool m_InMessage = false;

@@ -2,7 +2,8 @@
 """rfcardd as a lab's script meets it: pyvisa with its pure-Python backend on
 TCP, against rfcardd serving a card that rfcard-sim plays, beside rfcard's
 own read-back of the same card.
-    tst_rfcardd.py RFCARDD RFCARD_SIM RFCARD RFCARD_STRICT   (exit 77: no pyvisa)"""
+    tst_rfcardd.py RFCARDD RFCARD_SIM RFCARD RFCARD_STRICT [PYVISA16_PATH]   (exit 77: no pyvisa)
+PYVISA16_PATH: pyvisa 1.16 and pyvisa-py 0.8 (HiSLIP), as PYTHONPATH; empty: those checks skip."""
 import atexit
 import json
 import os
@@ -24,6 +25,12 @@ except ImportError:
     sys.exit(77)
 
 RFCARDD, SIM, RFCARD, STRICT = sys.argv[1:5]
+VISA16 = sys.argv[5] if len(sys.argv) > 5 else ""
+if not VISA16:
+    print("no pyvisa 1.16 with pyvisa-py 0.8 (../shared/third_party): the HiSLIP client checks skip")
+else:  # the HiSLIP client of pyvisa-py 0.8, by itself
+    sys.path.append(VISA16.split(":")[1] + "/pyvisa_py/protocols")
+    import hislip
 NAN = "9.91E37"
 FREQS = [1111, 1222, 1333, 1444]  # MHz, by channel, within every model's range
 RM = pyvisa.ResourceManager("@py")
@@ -63,6 +70,10 @@ class Daemon(Program):
         listen = [] if "--listen" in args else ["--listen", "127.0.0.1:0"]
         super().__init__(RFCARDD, "--card", model, "--com", port, *listen, *args)
         self.port = int(self.line.split()[2].rsplit(":", 1)[1])
+        if "--hislip" in args:  # its line comes after the others
+            while not (line := self.p.stdout.readline()).startswith("listening hislip"):
+                pass
+            self.hislip = int(line.rsplit(":", 1)[1])
 
     def client(self):
         return RM.open_resource(f"TCPIP::127.0.0.1::{self.port}::SOCKET", read_termination="\n",
@@ -528,5 +539,87 @@ class TestRfcardd(unittest.TestCase):
         card.stop()
 
 
+def visa16(script, *args):
+    """A script run with pyvisa 1.16 and pyvisa-py 0.8; its output."""
+    run = subprocess.run([sys.executable, "-c", script, *args], capture_output=True, text=True,
+                         env=dict(os.environ, PYTHONPATH=VISA16), timeout=120)
+    return run.stdout + run.stderr
+
+
+@unittest.skipUnless(VISA16, "no pyvisa 1.16 with pyvisa-py 0.8")
+class TestHislip(unittest.TestCase):
+    def test_every_model_through_pyvisa(self):
+        script = """import sys, pyvisa
+c = pyvisa.ResourceManager("@py").open_resource(sys.argv[1], timeout=10000)
+c.write("CHAN2:" + sys.argv[2])
+print(c.query("CHAN2:" + sys.argv[2].split()[0] + "?;:SYST:ERR?").strip(), c.read_stb())
+c.timeout = 300
+try:
+    c.query("CHAN1:GAIN?")  # the card's answer is late: given up on, then cleared
+except pyvisa.errors.VisaIOError:
+    c.clear()
+c.timeout = 10000
+print(c.query("*IDN?").strip())"""
+        for model, family, setting, answer in [("VN2810", "vn", "FREQ 2400", "2400.000"),
+                                               ("JQ5140", "jq", "FREQ 1500", "1500.000"),
+                                               ("JQ5120", "jq", "BAND 1", "1"), ("KLR620", "klr", "FREQ 4200", "4200.000")]:
+            with self.subTest(model):
+                code = {"vn": "5", "jq": "9" if model == "JQ5120" else "8", "klr": "0xa9"}[family]
+                card = sim(family, "--fault", f"late:{code}", "--late-ms", "2000")
+                daemon = Daemon(model, card.line, "--hislip", "127.0.0.1:0", "--name", "lab")
+                out = visa16(script, f"TCPIP::127.0.0.1::hislip_lab,{daemon.hislip}::INSTR", setting).splitlines()
+                self.assertEqual(out[:2], [f'{answer};0,"No error" 16', f"RFCARD,{model},{card.line},1.0.2"])
+                daemon.stop()
+                card.stop()
+
+    def test_a_lock_holds_against_every_client(self):
+        card = sim("klr")
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "card.sock")
+            daemon = Daemon("KLR620", card.line, "--hislip", "127.0.0.1:0", "--socket", path, "--lock-wait", "1000")
+            holder = hislip.Instrument("127.0.0.1", port=daemon.hislip, timeout=30)
+            self.assertEqual(holder.async_lock_request(5.0), "success")
+            other = daemon.raw()
+            for step in range(20):  # the holder's sweep, while the others are kept out
+                holder.send(b"CHAN1:FREQ %d;FREQ?\n" % (1000 + 10 * step))
+                self.assertEqual(holder.receive(), b"%d.000\n" % (1000 + 10 * step))
+            self.assertTrue(ask(other, b"CHAN1:FREQ 3000;:SYST:ERR?").startswith(
+                '-200,"Execution error; CHANnel1:FREQuency 3000: the card is locked by 127.0.0.1:'))
+            shutil.copy(STRICT, folder)
+            strict = [os.path.join(folder, "rfcard-strict"), "--service", path, "--ch", "0", "--freq", "3100"]
+            locked = subprocess.run(strict, capture_output=True, text=True)
+            self.assertEqual(locked.returncode, 9, locked.stderr)
+            self.assertIn("(HiSLIP)", locked.stderr)
+            self.assertEqual(holder.async_lock_release(), "success")
+            self.assertEqual(ask(other, b"CHAN1:FREQ 3000;FREQ?"), "3000.000")
+            self.assertEqual(subprocess.run(strict, capture_output=True).returncode, 0)
+            daemon.stop()
+        card.stop()
+
+    def test_a_warning_is_questionable(self):
+        """A KLR620 that starts warning: the status byte's QUEStionable bit."""
+        with tempfile.TemporaryDirectory() as folder:
+            link = os.path.join(folder, "card")
+            quiet = sim("klr")
+            os.symlink(quiet.line, link)
+            daemon = Daemon("KLR620", link, "--hislip", "127.0.0.1:0")
+            client = hislip.Instrument("127.0.0.1", port=daemon.hislip, timeout=30)
+            client.send(b"STAT:QUES:ENAB 512;*SRE 8\n")
+            raw = daemon.raw()
+            ask(raw, b"STAT:QUES:ENAB 512;*OPC?")
+            time.sleep(2)  # polled: nothing to say yet
+            self.assertEqual((client.async_status_query(), ask(raw, b"*STB?")), (0, "0"))
+            warning = sim("klr", "--warning", "3")  # another card, with its warning up
+            os.remove(link)
+            os.symlink(warning.line, link)
+            request = hislip.AsyncServiceRequest(client._async)  # its service request
+            self.assertEqual(request.server_status & 0x48, 0x48)
+            self.assertEqual(client.async_status_query() & 8, 8)
+            self.assertEqual(int(ask(raw, b"*STB?")) & 8, 8)
+            daemon.stop()
+            quiet.stop()
+            warning.stop()
+
+
 if __name__ == "__main__":
-    unittest.main(argv=sys.argv[:1] + sys.argv[5:], verbosity=2)
+    unittest.main(argv=sys.argv[:1] + sys.argv[6:], verbosity=2)
