@@ -59,20 +59,20 @@ bool HislipServer::adopt(qintptr fd, QString *error)
 
 void HislipServer::serve(TcpListener *listener)
 {
-    connect(listener, &TcpListener::accepted, this, &HislipServer::accept);
+    connect(listener, &TcpListener::accepted, this, [this](qintptr socket) { accept(socket); });
 }
 
-void HislipServer::accept(qintptr socket)
+void HislipServer::accept(qintptr socket, quint8 place)
 {
     quint16 port = 0;
     const QHostAddress address = NativeSocket::peerAddress(socket, &port);
     bool v4 = false;
     const QHostAddress plain(address.toIPv4Address(&v4));
     first(new ClientConnection(socket, HislipSession::MaxPayload + F::HeaderSize, this),
-        endpoint(v4 ? plain : address, port));
+        endpoint(v4 ? plain : address, port), place);
 }
 
-void HislipServer::first(ClientConnection *connection, const QString &peer)
+void HislipServer::first(ClientConnection *connection, const QString &peer, quint8 place)
 {
     // Its first message says what the connection is for; nothing within
     // 10 s, and it goes.
@@ -82,7 +82,7 @@ void HislipServer::first(ClientConnection *connection, const QString &peer)
     connect(timer, &QTimer::timeout, connection, &ClientConnection::finish);
     timer->start(10000);
     connect(connection, &ClientConnection::closed, connection, &QObject::deleteLater);
-    const auto read = [this, c, peer, timer] {
+    const auto read = [this, c, peer, timer, place] {
         if (!c || !timer->isActive())
             return;
         F::Message m;
@@ -98,7 +98,7 @@ void HislipServer::first(ClientConnection *connection, const QString &peer)
         if (p == F::Parse::Complete)
             c->consume(used);
         if (p == F::Parse::Complete && m.type == F::Initialize)
-            return open(c, peer, m.payload, m.parameter);
+            return open(c, peer, m.payload, place);
         HislipSession *session = m_Sessions.value(quint16(m.parameter));
         if (p == F::Parse::Complete && m.type == F::AsyncInitialize && session
             && !session->paired()) {
@@ -114,8 +114,8 @@ void HislipServer::first(ClientConnection *connection, const QString &peer)
     read();
 }
 
-void HislipServer::open(ClientConnection *connection, const QString &peer,
-    const QByteArray &subAddress, quint32 parameter)
+void HislipServer::open(
+    ClientConnection *connection, const QString &peer, const QByteArray &subAddress, quint8 place)
 {
     // "hislip0" is the host's default card; a card's name, with "hislip_"
     // before it so that VISA picks HiSLIP for it, or as it is.
@@ -133,15 +133,17 @@ void HislipServer::open(ClientConnection *connection, const QString &peer,
             QStringLiteral("no card named \"%1\" here").arg(AuditLog::field(asked)));
     if (m_Sessions.size() >= MaxSessions)
         return refuse(F::TooManyClients, QStringLiteral("%1 sessions are open").arg(MaxSessions));
-    while (m_NextId == 0 || m_Sessions.contains(m_NextId))
+    // Handed on by the front: the card's place in the high byte.
+    quint16 id = 0;
+    for (int tries = 0; tries < 65536 && (id == 0 || m_Sessions.contains(id)); ++tries) {
+        id = place ? quint16(place << 8 | (m_NextId % 255 + 1)) : m_NextId;
         ++m_NextId;
-    const quint16 id = m_NextId++;
+    }
     const ScpiSession::Client client{
         peer.section(QLatin1Char(':'), 0, -2), peer + QStringLiteral(" (HiSLIP)"), false};
     auto *engine = new ScpiSession(client, false, m_Card, m_Locks);
     engine->setUnavailable(m_Unavailable);
     // Synchronized mode; the version this server speaks, and the session.
-    Q_UNUSED(parameter)
     connection->write(
         F::build(F::InitializeResponse, 0, quint32(HislipSession::Version) << 16 | id));
     auto *session = new HislipSession(id, connection, engine, m_Locks, this);

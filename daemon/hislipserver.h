@@ -32,13 +32,16 @@ public:
     void setUnavailable(const QString &why) { m_Unavailable = why; }
     bool listen(const QHostAddress &address, quint16 port, QString *bound, QString *error);
     bool adopt(qintptr fd, QString *error);
-    // A connection made elsewhere (handed on by the host's front).
-    void accept(qintptr socket);
+    // A connection, accepted here or handed on by the host's front, which
+    // gives the card's place among the host's cards: the high byte of the
+    // IDs of this card's sessions, by which the front finds the card of an
+    // asynchronous channel.
+    void accept(qintptr socket, quint8 place = 0);
 
 private:
-    void first(ClientConnection *connection, const QString &peer);
+    void first(ClientConnection *connection, const QString &peer, quint8 place);
     void open(ClientConnection *connection, const QString &peer, const QByteArray &subAddress,
-        quint32 parameter);
+        quint8 place);
     void serve(TcpListener *listener);
 
     CardService &m_Card;

@@ -6,6 +6,9 @@
 #include "daemon/auditlog.h"
 #include "daemon/cardlocks.h"
 #include "daemon/cardservice.h"
+#include "daemon/frontserver.h"
+#include "daemon/handoff.h"
+#include "daemon/handofflistener.h"
 #include "daemon/hislipserver.h"
 #include "daemon/listenfds.h"
 #include "daemon/portclaim.h"
@@ -70,6 +73,49 @@ bool bound(const ListenFds::Socket &s, const QString &text)
     return want.isEqual(have, QHostAddress::TolerantConversion);
 }
 
+// The host's front: its listeners, its own or the service manager's
+// ("hislip" and "vxi11" by FileDescriptorName).
+int front(QCoreApplication &app, const QCommandLineParser &parser)
+{
+    const QString cards = parser.value(QStringLiteral("cards"));
+    if (cards.isEmpty())
+        fail(2, QStringLiteral("--front needs --cards FOLDER"));
+    StopSignal stop;
+    FrontServer server(cards, parser.value(QStringLiteral("default-card")));
+    QStringList said;
+    for (const auto protocol : {FrontServer::Hislip, FrontServer::Vxi11}) {
+        const QString option
+            = protocol == FrontServer::Hislip ? QStringLiteral("hislip") : QStringLiteral("vxi11");
+        for (const QString &text : parser.values(option)) {
+            QHostAddress host;
+            quint16 number = 0;
+            QString where;
+            QString error;
+            if (!ServiceConf::address(text, &host, &number))
+                fail(2, QStringLiteral("%1 is not ADDRESS:PORT").arg(text));
+            if (!server.listen(protocol, host, number, &where, &error))
+                fail(3, QStringLiteral("cannot listen on %1: %2").arg(text, error));
+            said << QStringLiteral("listening %1 %2").arg(option, where);
+        }
+    }
+    for (const ListenFds::Socket &s : ListenFds::take()) {
+        QString error;
+        const auto protocol
+            = s.name == QLatin1String("vxi11") ? FrontServer::Vxi11 : FrontServer::Hislip;
+        if (s.local || !server.adopt(protocol, s.fd, &error))
+            fail(3,
+                QStringLiteral("cannot serve the socket passed on as %1: %2")
+                    .arg(s.address, error));
+        said << QStringLiteral("listening %1 %2").arg(s.name, s.address);
+    }
+    if (said.isEmpty())
+        fail(2, QStringLiteral("nothing to listen on (--hislip, --vxi11)"));
+    for (const QString &line : qAsConst(said))
+        std::printf("%s\n", qPrintable(line));
+    std::fflush(stdout);
+    return app.exec();
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -112,6 +158,24 @@ int main(int argc, char *argv[])
             QStringLiteral("How long a command waits while another client holds the card's lock "
                            "(default 10000)."),
             QStringLiteral("MS")},
+        {QStringLiteral("vxi11"),
+            QStringLiteral("The front's VXI-11 core channel (the host's rpcbind names it; "
+                           "repeatable)."),
+            QStringLiteral("ADDRESS:PORT")},
+        {QStringLiteral("handoff"),
+            QStringLiteral("Take connections the host's front hands on at this Unix-domain "
+                           "socket (its folder is the front's --cards)."),
+            QStringLiteral("PATH")},
+        {QStringLiteral("front"),
+            QStringLiteral("Be the host's front: hand each HiSLIP (--hislip) and VXI-11 (--vxi11) "
+                           "connection on to the card it names, whose handoff sockets are in "
+                           "--cards.")},
+        {QStringLiteral("cards"),
+            QStringLiteral("The front's folder of cards' handoff sockets (NAME.handoff)."),
+            QStringLiteral("FOLDER")},
+        {QStringLiteral("default-card"),
+            QStringLiteral("The card hislip0 and inst0 reach (default: the first by name)."),
+            QStringLiteral("NAME")},
         {QStringLiteral("max-per-client"),
             QStringLiteral("Connections one client (a uid, an address) may hold at once "
                            "(default 8; root's are not counted)."),
@@ -143,6 +207,8 @@ int main(int argc, char *argv[])
         return PortClaim::release(parser.value(QStringLiteral("release")));
     if (parser.isSet(QStringLiteral("check-port")))
         return PortClaim::check(parser.value(QStringLiteral("check-port")));
+    if (parser.isSet(QStringLiteral("front")))
+        return front(app, parser);
     const QString name = parser.value(QStringLiteral("name"));
     // From the command line, or from the shared install's configuration;
     // a configuration that is wrong is said once, and the service then
@@ -213,6 +279,17 @@ int main(int argc, char *argv[])
     server.setUnavailable(unavailable);
     if (conf.maxPerClient > 0)
         server.setPerClient(conf.maxPerClient);
+    HislipServer hislip(card, locks, name);
+    hislip.setUnavailable(unavailable);
+    // Connections the host's front hands on: HiSLIP ("H", "A"), VXI-11 ("V").
+    HandoffListener handoff;
+    QObject::connect(&handoff, &HandoffListener::received, &hislip,
+        [&hislip](qintptr socket, const QByteArray &tag) {
+            if (tag.startsWith('H') || tag.startsWith('A'))
+                hislip.accept(socket, tag.size() > 1 ? quint8(tag.at(1)) : 0);
+            else
+                Handoff::close(socket);
+        });
     QStringList said;
     const QString readOnly = QStringLiteral(" (read-only)");
     QList<ListenFds::Socket> passed = ListenFds::take();
@@ -272,10 +349,17 @@ int main(int argc, char *argv[])
                               .arg(s.address, name));
             continue;
         }
+        QString error;
+        if (s.name == QLatin1String("handoff")) {
+            if (!handoff.adopt(s.fd, &error))
+                fail(3,
+                    QStringLiteral("cannot serve the socket passed on as %1: %2")
+                        .arg(s.address, error));
+            said << QStringLiteral("listening handoff ") + s.address;
+            continue;
+        }
         serve(s, s.name == QLatin1String("read-only"));
     }
-    HislipServer hislip(card, locks, name);
-    hislip.setUnavailable(unavailable);
     for (const QString &text : parser.values(QStringLiteral("hislip"))) {
         QHostAddress host;
         quint16 number = 0;
@@ -286,6 +370,14 @@ int main(int argc, char *argv[])
         if (!hislip.listen(host, number, &where, &error))
             fail(3, QStringLiteral("cannot listen on %1: %2").arg(text, error));
         said << QStringLiteral("listening hislip ") + where;
+    }
+    if (parser.isSet(QStringLiteral("handoff"))) {
+        QString error;
+        if (!handoff.listen(parser.value(QStringLiteral("handoff")), &error))
+            fail(3,
+                QStringLiteral("cannot listen on %1: %2")
+                    .arg(parser.value(QStringLiteral("handoff")), error));
+        said << QStringLiteral("listening handoff ") + parser.value(QStringLiteral("handoff"));
     }
     if (said.isEmpty())
         fail(2, QStringLiteral("nothing to listen on (--listen none and no --socket)"));

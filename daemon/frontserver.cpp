@@ -1,0 +1,154 @@
+#include "daemon/frontserver.h"
+
+#include "daemon/auditlog.h"
+#include "daemon/handoff.h"
+#include "daemon/hislipframe.h"
+#include "daemon/nativesocket.h"
+#include "daemon/tcplistener.h"
+
+#include <QDir>
+#include <QSocketNotifier>
+#include <QTimer>
+
+namespace {
+
+using F = HislipFrame;
+
+QString endpoint(const QHostAddress &address, quint16 port)
+{
+    return (address.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("[%1]:%2")
+                                                                : QStringLiteral("%1:%2"))
+        .arg(address.toString())
+        .arg(port);
+}
+
+} // namespace
+
+FrontServer::FrontServer(const QString &cards, const QString &defaultCard, QObject *parent)
+    : QObject(parent)
+    , m_Cards(cards)
+    , m_Default(defaultCard)
+{
+}
+
+QStringList FrontServer::cards() const
+{
+    QStringList names;
+    for (const QString &file :
+        QDir(m_Cards).entryList({QStringLiteral("*.handoff")}, QDir::System, QDir::Name))
+        names << file.chopped(8);
+    return names;
+}
+
+bool FrontServer::listen(
+    Protocol protocol, const QHostAddress &address, quint16 port, QString *bound, QString *error)
+{
+    auto *listener = new TcpListener(this);
+    if (!listener->listen(address, port)) {
+        *error = listener->errorString();
+        delete listener;
+        return false;
+    }
+    *bound = endpoint(listener->serverAddress(), listener->serverPort());
+    serve(protocol, listener);
+    return true;
+}
+
+bool FrontServer::adopt(Protocol protocol, qintptr fd, QString *error)
+{
+    auto *listener = new TcpListener(this);
+    if (!listener->setSocketDescriptor(fd)) {
+        *error = listener->errorString();
+        delete listener;
+        return false;
+    }
+    serve(protocol, listener);
+    return true;
+}
+
+void FrontServer::serve(Protocol protocol, TcpListener *listener)
+{
+    connect(listener, &TcpListener::accepted, this,
+        [this, protocol](qintptr socket) { wait(protocol, socket); });
+}
+
+void FrontServer::wait(Protocol protocol, qintptr socket)
+{
+    // Its first message decides; nothing whole within 10 s, and it goes.
+    auto *notifier = new QSocketNotifier(socket, QSocketNotifier::Read, this);
+    auto *timer = new QTimer(notifier);
+    timer->setSingleShot(true);
+    const auto step = [this, notifier, protocol, socket](bool last) {
+        if (notifier->property("done").toBool())
+            return;
+        if (route(protocol, socket, last) < 0 && !last) {
+            // Part of it has come: the rest soon (what waits is not taken,
+            // so the notifier would fire again at once).
+            notifier->setEnabled(false);
+            QTimer::singleShot(10, notifier, [notifier] { notifier->setEnabled(true); });
+            return;
+        }
+        notifier->setProperty("done", true);
+        notifier->setEnabled(false);
+        Handoff::close(socket); // handed on or refused: the card has its own
+        notifier->deleteLater();
+    };
+    connect(notifier, &QSocketNotifier::activated, this, [step] { step(false); });
+    connect(timer, &QTimer::timeout, this, [step] { step(true); });
+    timer->start(10000);
+}
+
+int FrontServer::route(Protocol protocol, qintptr socket, bool last)
+{
+    quint16 port = 0;
+    const QHostAddress address = NativeSocket::peerAddress(socket, &port);
+    const QString peer = endpoint(address, port);
+    const QByteArray first = Handoff::peek(socket, 512);
+    QString card;
+    char tag = 'H';
+    if (protocol == Hislip) {
+        F::Message m;
+        int used = 0;
+        const F::Parse p = F::parse(first, 256, &m, &used);
+        if (p == F::Parse::Incomplete && !last && !first.isEmpty())
+            return -1;
+        if (p == F::Parse::Complete && m.type == F::Initialize) {
+            QString asked = QString::fromLatin1(m.payload);
+            if (asked.startsWith(QLatin1String("hislip_"), Qt::CaseInsensitive))
+                asked = asked.mid(7);
+            card = asked.compare(QLatin1String("hislip0"), Qt::CaseInsensitive) == 0 ? m_Default
+                                                                                     : asked;
+        } else if (p == F::Parse::Complete && m.type == F::AsyncInitialize) {
+            // The session's ID carries its card's place: the asynchronous
+            // channel goes where the synchronous one went.
+            card = cards().value(int(m.parameter >> 8) - 1);
+            tag = 'A';
+        }
+        if (card.isEmpty() || !cards().contains(card)) {
+            const QByteArray why
+                = QStringLiteral("no card named \"%1\" here").arg(AuditLog::field(card)).toUtf8();
+            NativeSocket::write(socket,
+                F::build(F::FatalError, F::BadInitialize, 0, why).constData(),
+                F::HeaderSize + why.size());
+            AuditLog::say(QStringLiteral("%1: HiSLIP connection refused: %2")
+                              .arg(peer, QString::fromUtf8(why)));
+            return 0;
+        }
+    }
+    QString error;
+    if (!handOn(socket, card, tag, &error))
+        AuditLog::say(
+            QStringLiteral("%1: cannot hand the connection on to %2: %3").arg(peer, card, error));
+    return 0;
+}
+
+bool FrontServer::handOn(qintptr socket, const QString &card, char protocol, QString *error)
+{
+    // The card's place among the cards: the prefix of its HiSLIP sessions.
+    const int place = int(cards().indexOf(card)) + 1;
+    QByteArray tag;
+    tag += protocol;
+    tag += char(place);
+    return Handoff::send(
+        QDir(m_Cards).filePath(card + QStringLiteral(".handoff")), socket, tag, error);
+}
