@@ -50,6 +50,7 @@ bool FrontServer::listen(
         return false;
     }
     *bound = endpoint(listener->serverAddress(), listener->serverPort());
+    m_Ports[protocol] = listener->serverPort();
     serve(protocol, listener);
     return true;
 }
@@ -62,6 +63,7 @@ bool FrontServer::adopt(Protocol protocol, qintptr fd, QString *error)
         delete listener;
         return false;
     }
+    m_Ports[protocol] = listener->serverPort();
     serve(protocol, listener);
     return true;
 }

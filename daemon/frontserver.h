@@ -32,6 +32,8 @@ public:
     bool adopt(Protocol protocol, qintptr fd, QString *error);
     // The cards there are now, by name.
     QStringList cards() const;
+    // The port the front serves a protocol on (0: none).
+    quint16 port(Protocol protocol) const { return m_Ports[protocol]; }
 
 private:
     void serve(Protocol protocol, TcpListener *listener);
@@ -42,6 +44,7 @@ private:
 
     const QString m_Cards;
     const QString m_Default;
+    quint16 m_Ports[2] = {0, 0};
 };
 
 #endif // FRONTSERVER_H

@@ -6,6 +6,7 @@
 #include "daemon/auditlog.h"
 #include "daemon/cardlocks.h"
 #include "daemon/cardservice.h"
+#include "daemon/dnssd.h"
 #include "daemon/frontserver.h"
 #include "daemon/handoff.h"
 #include "daemon/handofflistener.h"
@@ -22,7 +23,9 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileSystemWatcher>
 #include <QHostAddress>
 
 #include <algorithm>
@@ -110,6 +113,41 @@ int front(QCoreApplication &app, const QCommandLineParser &parser)
     }
     if (said.isEmpty())
         fail(2, QStringLiteral("nothing to listen on (--hislip, --vxi11)"));
+    // The cards on the network, as they come and go.
+    DnsSd dnssd;
+    const QString confs = parser.isSet(QStringLiteral("confs"))
+        ? parser.value(QStringLiteral("confs"))
+        : QStringLiteral("/etc/rfcard/rfcardd");
+    const auto publish = [&server, &dnssd, confs] {
+        QList<DnsSd::Service> services;
+        for (const QString &card : server.cards()) {
+            ServiceConf conf;
+            QString error;
+            const QString model
+                = conf.read(QDir(confs).filePath(card + QStringLiteral(".conf")), &error)
+                ? conf.card
+                : QString();
+            const QString instance
+                = model.isEmpty() ? card : QStringLiteral("%1 (%2)").arg(card, model);
+            const QStringList txt
+                = {QStringLiteral("txtvers=1"), QStringLiteral("Manufacturer=rfcard"),
+                    QStringLiteral("Model=") + model, QStringLiteral("Name=") + card};
+            if (server.port(FrontServer::Hislip))
+                services << DnsSd::Service{instance, QStringLiteral("_hislip._tcp"),
+                    server.port(FrontServer::Hislip),
+                    txt + QStringList{QStringLiteral("SubAddress=hislip_") + card}};
+            if (server.port(FrontServer::Vxi11))
+                services << DnsSd::Service{instance, QStringLiteral("_vxi-11._tcp"), 111,
+                    txt + QStringList{QStringLiteral("Device=") + card}};
+            for (const QString &address : conf.listen)
+                services << DnsSd::Service{instance, QStringLiteral("_scpi-raw._tcp"),
+                    quint16(address.section(QLatin1Char(':'), -1).toUInt()), txt};
+        }
+        dnssd.publish(services);
+    };
+    QFileSystemWatcher watcher({cards});
+    QObject::connect(&watcher, &QFileSystemWatcher::directoryChanged, &watcher, publish);
+    publish();
     for (const QString &line : qAsConst(said))
         std::printf("%s\n", qPrintable(line));
     std::fflush(stdout);
@@ -172,6 +210,10 @@ int main(int argc, char *argv[])
                            "--cards.")},
         {QStringLiteral("cards"),
             QStringLiteral("The front's folder of cards' handoff sockets (NAME.handoff)."),
+            QStringLiteral("FOLDER")},
+        {QStringLiteral("confs"),
+            QStringLiteral("Where the front finds each card's configuration (NAME.conf), for its "
+                           "model (default /etc/rfcard/rfcardd)."),
             QStringLiteral("FOLDER")},
         {QStringLiteral("default-card"),
             QStringLiteral("The card hislip0 and inst0 reach (default: the first by name)."),

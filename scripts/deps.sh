@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake make g++ pkg-config qtbase5-dev libqt5serialport5-dev)
+packages=(cmake make g++ pkg-config qtbase5-dev libqt5serialport5-dev libavahi-client-dev)
 packages+=("$@")
 
 missing=()
