@@ -7,6 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake make g++ pkg-config qtbase5-dev libqt5serialport5-dev libavahi-client-dev)
+# VXI-11: libtirpc and rpcgen (rfcardd's RPC layer).
+packages+=(libtirpc-dev rpcsvc-proto)
 packages+=("$@")
 
 missing=()
