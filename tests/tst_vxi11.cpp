@@ -1,11 +1,22 @@
 // VXI-11's wire layer: calls as a client sends them, the stream split at
 // every byte, decoded field by field and encoded back to the same
 // arguments; the RPC layer's refusals and replies, byte for byte; the
-// record marking and its limit.
+// record marking and its limit; and RpcBind against a stand-in rpcbind in
+// namespaces of its own.
 
+#include "daemon/rpcbind.h"
 #include "daemon/vxi11rpc.h"
 
 #include <QtTest>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using Status = Vxi11Rpc::Call::Status;
 Q_DECLARE_METATYPE(Vxi11Rpc::Program)
@@ -137,6 +148,7 @@ private slots:
     void replies();
     void records_data();
     void records();
+    void rpcbind();
 };
 
 // A row: what a client sends, the program of the channel, how it decodes
@@ -345,6 +357,130 @@ void TestVxi11::records()
         QCOMPARE(take(stream, 0, piece, &failedNow), expected);
         QCOMPARE(failedNow, failed);
     }
+}
+
+namespace {
+
+void say(int out, const QByteArray &line)
+{
+    const QByteArray text = line + '\n';
+    if (::write(out, text.constData(), size_t(text.size())) != text.size())
+        ::_exit(1);
+}
+
+// A stand-in rpcbind: tells each SET and UNSET it gets and answers true,
+// except for version 2, which it refuses as if another user held it.
+[[noreturn]] void serveRpcbind(int listener, int out)
+{
+    for (;;) {
+        const int fd = ::accept(listener, nullptr, nullptr);
+        Vxi11Rpc stream;
+        QByteArray record;
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) {
+            stream.feed(QByteArray(buffer, int(n)));
+            while (stream.takeRecord(&record)) {
+                char auth[2 * MAX_AUTH_BYTES];
+                rpc_msg msg{};
+                msg.rm_call.cb_cred.oa_base = auth;
+                msg.rm_call.cb_verf.oa_base = auth + MAX_AUTH_BYTES;
+                rpcb parms{};
+                XDR x;
+                xdrmem_create(&x, record.data(), u_int(record.size()), XDR_DECODE);
+                if (!xdr_callmsg(&x, &msg) || !xdr_rpcb(&x, &parms))
+                    ::_exit(1);
+                say(out,
+                    QByteArray(msg.rm_call.cb_proc == RPCBPROC_SET ? "SET " : "UNSET ")
+                        + QByteArray::number(parms.r_prog) + ' ' + QByteArray::number(parms.r_vers)
+                        + ' ' + QByteArray(parms.r_netid) + ' ' + QByteArray(parms.r_addr));
+                bool_t yes = parms.r_vers != 2;
+                xdr_free(xdrproc_t(xdr_rpcb), reinterpret_cast<char *>(&parms));
+                const QByteArray reply = Vxi11Rpc::reply(msg.rm_xid, xdrproc_t(xdr_bool), &yes);
+                if (::write(fd, reply.constData(), size_t(reply.size())) != reply.size())
+                    ::_exit(1);
+            }
+        }
+        ::close(fd);
+    }
+}
+
+bool writeFile(const char *path, const QByteArray &text)
+{
+    const int fd = ::open(path, O_WRONLY);
+    const bool written
+        = fd >= 0 && ::write(fd, text.constData(), size_t(text.size())) == text.size();
+    ::close(fd);
+    return written;
+}
+
+// In user, mount and network namespaces of its own with a tmpfs over /run,
+// where libtirpc finds rpcbind's socket: nothing reaches the host's rpcbind.
+// 77: no such namespaces here.
+int rpcbindChild(int out)
+{
+    const QByteArray uid = QByteArray::number(::getuid()), gid = QByteArray::number(::getgid());
+    if (::unshare(CLONE_NEWUSER | CLONE_NEWNS | CLONE_NEWNET) != 0
+        || !writeFile("/proc/self/setgroups", "deny")
+        || !writeFile("/proc/self/uid_map", "0 " + uid + " 1")
+        || !writeFile("/proc/self/gid_map", "0 " + gid + " 1")
+        || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+        || ::mount("tmpfs", "/run", "tmpfs", 0, nullptr) != 0)
+        return 77;
+    QString why;
+    const auto result = [&](const char *what, bool done) {
+        say(out, what + (done ? QByteArray(" true") : " false " + why.section(':', 0, 0).toUtf8()));
+    };
+    result("set, no rpcbind:", RpcBind::set(Vxi11Rpc::Core, 1, 1025, &why));
+    const int listener = ::socket(AF_LOCAL, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_LOCAL;
+    qstrcpy(address.sun_path, "/run/rpcbind.sock");
+    if (::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+        || ::listen(listener, 8) != 0)
+        return 1;
+    const pid_t rpcbind = ::fork();
+    if (rpcbind == 0)
+        serveRpcbind(listener, out);
+    result("set:", RpcBind::set(Vxi11Rpc::Core, 1, 1025, &why));
+    result("unset:", RpcBind::unset(Vxi11Rpc::Core, 1, &why));
+    result("set:", RpcBind::set(Vxi11Rpc::Core, 2, 1025, &why));
+    ::kill(rpcbind, SIGKILL);
+    ::waitpid(rpcbind, nullptr, 0);
+    return 0;
+}
+
+} // namespace
+
+void TestVxi11::rpcbind()
+{
+    int pipe[2];
+    QVERIFY(::pipe(pipe) == 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipe[0]);
+        ::_exit(rpcbindChild(pipe[1]));
+    }
+    ::close(pipe[1]);
+    QByteArray said;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(pipe[0], buffer, sizeof buffer)) > 0;)
+        said.append(buffer, int(n));
+    ::close(pipe[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
+        QSKIP("no user namespaces here: RpcBind is not tried");
+    QCOMPARE(status, 0);
+    QCOMPARE(said,
+        "set, no rpcbind: false rpcbind could not be reached (is it running?)\n"
+        "UNSET 395183 1 tcp \n"
+        "SET 395183 1 tcp 0.0.0.0.4.1\n"
+        "set: true\n"
+        "UNSET 395183 1 tcp \n"
+        "unset: true\n"
+        "UNSET 395183 2 tcp \n"
+        "SET 395183 2 tcp 0.0.0.0.4.1\n"
+        "set: false rpcbind refused\n");
 }
 
 QTEST_GUILESS_MAIN(TestVxi11)
