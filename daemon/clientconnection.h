@@ -54,6 +54,8 @@ public:
     // closed() is emitted.
     void finish();
     bool isClosed() const { return m_Closed; }
+    // The socket (-1 for a Qt device).
+    qintptr descriptor() const { return m_Socket; }
 
 signals:
     // New input, or the end of it.

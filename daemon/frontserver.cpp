@@ -5,6 +5,9 @@
 #include "daemon/hislipframe.h"
 #include "daemon/nativesocket.h"
 #include "daemon/tcplistener.h"
+#ifdef RFCARD_VXI11
+#include "daemon/vxi11rpc.h"
+#endif
 
 #include <QDir>
 #include <QSocketNotifier>
@@ -105,7 +108,8 @@ int FrontServer::route(Protocol protocol, qintptr socket, bool last)
     quint16 port = 0;
     const QHostAddress address = NativeSocket::peerAddress(socket, &port);
     const QString peer = endpoint(address, port);
-    const QByteArray first = Handoff::peek(socket, 512);
+    const QByteArray first = Handoff::peek(socket, 2048);
+    const QString fallback = m_Default.isEmpty() ? cards().value(0) : m_Default;
     QString card;
     char tag = 'H';
     if (protocol == Hislip) {
@@ -118,7 +122,7 @@ int FrontServer::route(Protocol protocol, qintptr socket, bool last)
             QString asked = QString::fromLatin1(m.payload);
             if (asked.startsWith(QLatin1String("hislip_"), Qt::CaseInsensitive))
                 asked = asked.mid(7);
-            card = asked.compare(QLatin1String("hislip0"), Qt::CaseInsensitive) == 0 ? m_Default
+            card = asked.compare(QLatin1String("hislip0"), Qt::CaseInsensitive) == 0 ? fallback
                                                                                      : asked;
         } else if (p == F::Parse::Complete && m.type == F::AsyncInitialize) {
             // The session's ID carries its card's place: the asynchronous
@@ -137,6 +141,33 @@ int FrontServer::route(Protocol protocol, qintptr socket, bool last)
             return 0;
         }
     }
+#ifdef RFCARD_VXI11
+    if (protocol == Vxi11) {
+        // The first call of a core channel is create_link, which names
+        // the device.
+        Vxi11Rpc rpc;
+        rpc.feed(first);
+        QByteArray record;
+        if (!rpc.takeRecord(&record) && !last && !rpc.failed())
+            return -1;
+        const Vxi11Rpc::Call call = Vxi11Rpc::decodeCall(record, Vxi11Rpc::Core);
+        if (call.status == Vxi11Rpc::Call::Accepted && call.proc == Vxi11Rpc::CreateLink) {
+            const QString asked = QString::fromLatin1(call.args.createLink.device);
+            card = asked.compare(QLatin1String("inst0"), Qt::CaseInsensitive) == 0 ? fallback
+                                                                                   : asked;
+        }
+        tag = 'V';
+        if (card.isEmpty() || !cards().contains(card)) {
+            Create_LinkResp r{};
+            r.error = Vxi11Rpc::DeviceNotAccessible;
+            const QByteArray reply = Vxi11Rpc::reply(call.xid, r);
+            NativeSocket::write(socket, reply.constData(), reply.size());
+            AuditLog::say(QStringLiteral("%1: VXI-11 connection refused: no card named \"%2\" here")
+                              .arg(peer, AuditLog::field(card)));
+            return 0;
+        }
+    }
+#endif
     QString error;
     if (!handOn(socket, card, tag, &error))
         AuditLog::say(

@@ -11,6 +11,11 @@
 #include "daemon/handoff.h"
 #include "daemon/handofflistener.h"
 #include "daemon/hislipserver.h"
+#ifdef RFCARD_VXI11
+#include "daemon/rpcbind.h"
+#include "daemon/vxi11rpc.h"
+#include "daemon/vxi11server.h"
+#endif
 #include "daemon/listenfds.h"
 #include "daemon/portclaim.h"
 #include "daemon/scpiserver.h"
@@ -113,6 +118,14 @@ int front(QCoreApplication &app, const QCommandLineParser &parser)
     }
     if (said.isEmpty())
         fail(2, QStringLiteral("nothing to listen on (--hislip, --vxi11)"));
+#ifdef RFCARD_VXI11
+    // A VXI-11 client asks the host's rpcbind where the core channel is.
+    QString why;
+    if (server.port(FrontServer::Vxi11)
+        && !RpcBind::set(Vxi11Rpc::Core, Vxi11Rpc::Version, server.port(FrontServer::Vxi11), &why))
+        AuditLog::say(
+            QStringLiteral("VXI-11 not named to rpcbind: %1; clients cannot find it").arg(why));
+#endif
     // The cards on the network, as they come and go.
     DnsSd dnssd;
     const QString confs = parser.isSet(QStringLiteral("confs"))
@@ -151,7 +164,12 @@ int front(QCoreApplication &app, const QCommandLineParser &parser)
     for (const QString &line : qAsConst(said))
         std::printf("%s\n", qPrintable(line));
     std::fflush(stdout);
-    return app.exec();
+    const int status = app.exec();
+#ifdef RFCARD_VXI11
+    if (server.port(FrontServer::Vxi11))
+        RpcBind::unset(Vxi11Rpc::Core, Vxi11Rpc::Version, &why);
+#endif
+    return status;
 }
 
 } // namespace
@@ -323,14 +341,21 @@ int main(int argc, char *argv[])
         server.setPerClient(conf.maxPerClient);
     HislipServer hislip(card, locks, name);
     hislip.setUnavailable(unavailable);
+#ifdef RFCARD_VXI11
+    Vxi11Server vxi11(card, locks, name);
+    vxi11.setUnavailable(unavailable);
+#endif
     // Connections the host's front hands on: HiSLIP ("H", "A"), VXI-11 ("V").
     HandoffListener handoff;
-    QObject::connect(&handoff, &HandoffListener::received, &hislip,
-        [&hislip](qintptr socket, const QByteArray &tag) {
+    QObject::connect(
+        &handoff, &HandoffListener::received, &hislip, [&](qintptr socket, const QByteArray &tag) {
             if (tag.startsWith('H') || tag.startsWith('A'))
-                hislip.accept(socket, tag.size() > 1 ? quint8(tag.at(1)) : 0);
-            else
-                Handoff::close(socket);
+                return hislip.accept(socket, tag.size() > 1 ? quint8(tag.at(1)) : 0);
+#ifdef RFCARD_VXI11
+            if (tag.startsWith('V'))
+                return vxi11.accept(socket);
+#endif
+            Handoff::close(socket);
         });
     QStringList said;
     const QString readOnly = QStringLiteral(" (read-only)");
@@ -413,6 +438,25 @@ int main(int argc, char *argv[])
             fail(3, QStringLiteral("cannot listen on %1: %2").arg(text, error));
         said << QStringLiteral("listening hislip ") + where;
     }
+#ifdef RFCARD_VXI11
+    // A card served without a front: its own core channel, named to the
+    // host's rpcbind while it listens.
+    for (const QString &text : parser.values(QStringLiteral("vxi11"))) {
+        QHostAddress host;
+        quint16 number = 0;
+        QString where;
+        QString error;
+        if (!ServiceConf::address(text, &host, &number))
+            fail(2, QStringLiteral("%1 is not ADDRESS:PORT").arg(text));
+        if (!vxi11.listen(host, number, &where, &error))
+            fail(3, QStringLiteral("cannot listen on %1: %2").arg(text, error));
+        if (!RpcBind::set(Vxi11Rpc::Core, Vxi11Rpc::Version,
+                quint16(where.section(QLatin1Char(':'), -1).toUInt()), &error))
+            AuditLog::say(
+                QStringLiteral("VXI-11 on %1, but not named to rpcbind: %2").arg(where, error));
+        said << QStringLiteral("listening vxi11 ") + where;
+    }
+#endif
     if (parser.isSet(QStringLiteral("handoff"))) {
         QString error;
         if (!handoff.listen(parser.value(QStringLiteral("handoff")), &error))

@@ -92,16 +92,20 @@ void NativeSocket::close(qintptr socket)
 
 #endif
 
-QHostAddress NativeSocket::peerAddress(qintptr socket, quint16 *port)
+namespace {
+
+QHostAddress addressOf(qintptr socket, quint16 *port, bool peer)
 {
     sockaddr_storage address{};
 #ifdef Q_OS_WIN
     int size = sizeof address;
-    if (::getpeername(SOCKET(socket), reinterpret_cast<sockaddr *>(&address), &size) != 0)
+    const auto name = peer ? ::getpeername : ::getsockname;
+    if (name(SOCKET(socket), reinterpret_cast<sockaddr *>(&address), &size) != 0)
         return QHostAddress();
 #else
     socklen_t size = sizeof address;
-    if (::getpeername(int(socket), reinterpret_cast<sockaddr *>(&address), &size) != 0)
+    const auto name = peer ? ::getpeername : ::getsockname;
+    if (name(int(socket), reinterpret_cast<sockaddr *>(&address), &size) != 0)
         return QHostAddress();
 #endif
     if (address.ss_family == AF_INET)
@@ -111,6 +115,18 @@ QHostAddress NativeSocket::peerAddress(qintptr socket, quint16 *port)
     else
         return QHostAddress();
     return QHostAddress(reinterpret_cast<const sockaddr *>(&address));
+}
+
+} // namespace
+
+QHostAddress NativeSocket::peerAddress(qintptr socket, quint16 *port)
+{
+    return addressOf(socket, port, true);
+}
+
+QHostAddress NativeSocket::localAddress(qintptr socket, quint16 *port)
+{
+    return addressOf(socket, port, false);
 }
 
 void NativeSocket::acknowledgeAtOnce(qintptr socket)

@@ -25,6 +25,8 @@ public:
     static void close(qintptr socket);
     // The other end of a TCP connection; null for any other socket.
     static QHostAddress peerAddress(qintptr socket, quint16 *port);
+    // The address this end of a TCP connection has (the one the client reached).
+    static QHostAddress localAddress(qintptr socket, quint16 *port);
 
     // A client that writes a command and then, before reading anything, a
     // query (pyvisa's write, then query) has its query held back by its own

@@ -123,6 +123,8 @@ void ScpiSession::endMessage()
 {
     if (m_Responded)
         emit output("\n", true);
+    // From now on the answer waits in the carrier (the backlog), if at all.
+    m_Responded = false;
     m_InMessage = false;
     m_Message = QByteArray();
     m_Idle.restart();

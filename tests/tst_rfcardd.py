@@ -568,7 +568,7 @@ print(c.query("*IDN?").strip())"""
                 card = sim(family, "--fault", f"late:{code}", "--late-ms", "2000")
                 daemon = Daemon(model, card.line, "--hislip", "127.0.0.1:0", "--name", "lab")
                 out = visa16(script, f"TCPIP::127.0.0.1::hislip_lab,{daemon.hislip}::INSTR", setting).splitlines()
-                self.assertEqual(out[:2], [f'{answer};0,"No error" 16', f"RFCARD,{model},{card.line},1.0.2"])
+                self.assertEqual(out[:2], [f'{answer};0,"No error" 0', f"RFCARD,{model},{card.line},1.0.2"])
                 daemon.stop()
                 card.stop()
 
