@@ -500,14 +500,34 @@ private slots:
         const int old = ::open(lockName.constData(), O_RDWR | O_CREAT, 0644);
         QCOMPARE(::flock(old, LOCK_EX), 0);
         std::atomic<bool> done{false};
+        std::atomic<pid_t> tid{0};
         std::thread run([&] {
+            tid = ::gettid();
             Core::Instance()->saveConfig(false);
             done = true;
         });
         while (!someoneWaitsFor(old))
             QThread::msleep(1);
-        // A signal while it waits interrupts the wait; it waits on.
+        // A signal while it waits interrupts the wait; it waits on. The
+        // signal leaves the thread's pending set only when it is delivered,
+        // which ends the wait: the lock has not changed hands yet.
         ::pthread_kill(run.native_handle(), SIGALRM);
+        const auto pending = [&] {
+            const QString status = QStringLiteral("/proc/self/task/%1/status").arg(tid);
+            for (const QByteArray &line : fileBytes(status).split('\n')) {
+                if (line.startsWith("SigPnd:"))
+                    return line.mid(7).trimmed().toULongLong(nullptr, 16) >> (SIGALRM - 1) & 1;
+            }
+            return 0ull;
+        };
+        while (pending())
+            QThread::msleep(1);
+        while (!done && !someoneWaitsFor(old))
+            QThread::msleep(1);
+        if (done) {
+            run.join();
+            QFAIL("the signal ended the wait for the lock");
+        }
 
         QCOMPARE(::unlink(lockName.constData()), 0);
         const int taken = ::open(lockName.constData(), O_RDWR | O_CREAT | O_EXCL, 0644);
