@@ -43,6 +43,9 @@ bash tests/vm/run.sh build-test
 stage "cards on another host (ser2net and socat on loopback)"
 bash tests/remote.sh build-test
 
+stage "the cards as LAN instruments (VXI-11, HiSLIP, discovery; two network namespaces)"
+bash tests/lan.sh build-test
+
 stage "the .deb by Debian's rules (lintian)"
 (cd build-test && cpack -G DEB >/dev/null)
 lintian --fail-on error,warning build-test/rfcard_*.deb
