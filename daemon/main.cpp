@@ -119,9 +119,12 @@ int front(QCoreApplication &app, const QCommandLineParser &parser)
     if (said.isEmpty())
         fail(2, QStringLiteral("nothing to listen on (--hislip, --vxi11)"));
 #ifdef RFCARD_VXI11
-    // A VXI-11 client asks the host's rpcbind where the core channel is.
+    // A VXI-11 client asks the host's rpcbind where the core channel is. A
+    // socket of the service manager's was named there when it began to
+    // listen (rfcardd --rpcbind), before anything started this front.
     QString why;
-    if (server.port(FrontServer::Vxi11)
+    const bool naming = !parser.values(QStringLiteral("vxi11")).isEmpty();
+    if (naming
         && !RpcBind::set(Vxi11Rpc::Core, Vxi11Rpc::Version, server.port(FrontServer::Vxi11), &why))
         AuditLog::say(
             QStringLiteral("VXI-11 not named to rpcbind: %1; clients cannot find it").arg(why));
@@ -166,7 +169,7 @@ int front(QCoreApplication &app, const QCommandLineParser &parser)
     std::fflush(stdout);
     const int status = app.exec();
 #ifdef RFCARD_VXI11
-    if (server.port(FrontServer::Vxi11))
+    if (naming)
         RpcBind::unset(Vxi11Rpc::Core, Vxi11Rpc::Version, &why);
 #endif
     return status;
@@ -253,6 +256,10 @@ int main(int argc, char *argv[])
         {QStringLiteral("release"),
             QStringLiteral("(root, the socket unit) Give the port back to root and dialout."),
             QStringLiteral("NAME")},
+        {QStringLiteral("rpcbind"),
+            QStringLiteral("(the front's VXI-11 socket unit) Name the VXI-11 core channel on this "
+                           "port to rpcbind; none: no longer."),
+            QStringLiteral("PORT")},
         {QStringLiteral("check-port"),
             QStringLiteral("(root, the service unit) Tell who else holds the port open."),
             QStringLiteral("NAME")},
@@ -269,6 +276,21 @@ int main(int argc, char *argv[])
         return PortClaim::check(parser.value(QStringLiteral("check-port")));
     if (parser.isSet(QStringLiteral("front")))
         return front(app, parser);
+#ifdef RFCARD_VXI11
+    // The front's VXI-11 socket, as systemd makes it: named to rpcbind
+    // while it listens, so that a client finds it before the front runs.
+    if (parser.isSet(QStringLiteral("rpcbind"))) {
+        const QString port = parser.value(QStringLiteral("rpcbind"));
+        QString why;
+        const bool done = port == QLatin1String("none")
+            ? RpcBind::unset(Vxi11Rpc::Core, Vxi11Rpc::Version, &why)
+            : RpcBind::set(Vxi11Rpc::Core, Vxi11Rpc::Version, quint16(port.toUInt()), &why);
+        if (!done)
+            AuditLog::say(
+                QStringLiteral("VXI-11 on port %1 not named to rpcbind: %2").arg(port, why));
+        return 0; // the socket serves all the same (HiSLIP, and VXI-11 to those who know its port)
+    }
+#endif
     const QString name = parser.value(QStringLiteral("name"));
     // From the command line, or from the shared install's configuration;
     // a configuration that is wrong is said once, and the service then

@@ -19,6 +19,7 @@
 #include <unistd.h>
 #endif
 
+#ifndef Q_OS_WIN
 namespace {
 
 const char ServiceUser[] = "rfcardd";
@@ -67,6 +68,7 @@ void reloadUdev()
 }
 
 } // namespace
+#endif
 
 QString PortClaim::confPath(const QString &name)
 {

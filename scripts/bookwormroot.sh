@@ -36,7 +36,7 @@ if [ ! -e "$root/vmlinuz" ]; then
     echo "do_symlinks = no" >"$1/etc/kernel-img.conf"
     DEBIAN_FRONTEND=noninteractive chroot "$1" apt-get install -y -qq --no-install-recommends \
       linux-image-amd64 initramfs-tools adduser libqt5core5a libqt5network5 libqt5serialport5 \
-      python3-pyvisa-py socat
+      python3-pyvisa-py socat rpcbind lxi-tools netbase
     chroot "$1" apt-get clean
     cp "$1"/boot/vmlinuz-* "$1/vmlinuz.part"
     cp "$1"/boot/initrd.img-* "$1/initrd.img"

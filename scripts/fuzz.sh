@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(replies settings cmdline simrequests scpi vxi11)
+[ ${#targets[@]} -gt 0 ] || targets=(replies settings cmdline simrequests scpi vxi11 hislip)
 build="$(realpath -m "${BUILD_DIR:-build-fuzz}")"
 seeds="$(pwd)/fuzz/corpus"
 

@@ -18,7 +18,7 @@ cd "$(dirname "$0")/.."
 # jq: README examples pipe to it, and the README test runs them.
 # python3-pyvisa-py: the client rfcardd's tests drive it with.
 bash scripts/deps.sh clang libclang-rt-14-dev llvm qt6-base-dev qt6-serialport-dev qt6-5compat-dev jq \
-  lintian python3-pyvisa-py
+  lintian python3-pyvisa-py netcat-openbsd socat
 
 stage() { echo; echo "=== $* ($(date +%T))"; }
 export LSAN_OPTIONS="suppressions=$(pwd)/fuzz/lsan.supp:print_suppressions=0"

@@ -205,10 +205,11 @@ echo "== rfcardd.exe: the card as an instrument, driven by pyvisa from Linux"
 sim port "$lin" --family vn --trace
 ln -sfn "$port" "$work/com5"
 inwine "/usr/lib/wine/wine64 rfcardd.exe --card vn2810 --com com5 --listen 127.0.0.1:0 \
-  >$work/d.out 2>$work/d.err" &
+  --hislip 127.0.0.1:0 >$work/d.out 2>$work/d.err" &
 daemon=$!
-for ((t = 0; t < 600; ++t)); do grep -q listening "$work/d.out" 2>/dev/null && break; sleep 0.1; done
+for ((t = 0; t < 600; ++t)); do grep -q "listening hislip" "$work/d.out" 2>/dev/null && break; sleep 0.1; done
 tcp=$(tr -d '\r' <"$work/d.out" | sed -n 's/^listening tcp 127.0.0.1://p')
+hislip=$(tr -d '\r' <"$work/d.out" | sed -n 's/^listening hislip 127.0.0.1://p')
 /usr/bin/python3 - "$tcp" >"$work/visa" 2>&1 <<'PY'
 import sys, pyvisa
 card = pyvisa.ResourceManager("@py").open_resource(f"TCPIP::127.0.0.1::{sys.argv[1]}::SOCKET",
@@ -223,6 +224,26 @@ check "*IDN? through pyvisa" grep -q "^RFCARD,VN2810,COM5," "$work/visa"
 check "a set, read back before it is done" grep -qx '0,"No error"' "$work/visa"
 check "and the card holds it" grep -q "set freq ch1 = 1500000" "$work/sim-port.err"
 check "the query answers it" grep -qx "1500.000" "$work/visa"
+# Winsock's way of a client that ends its sending, then HiSLIP (pyvisa 1.16).
+check "a client that ends its sending is answered" \
+  test "$(printf 'CHAN2:FREQ?\n' | timeout 30 nc -N 127.0.0.1 "$tcp")" = 1500.000
+third=$(realpath -m ../shared/third_party)
+if [ -f "$third/pyvisa-1.16.2.tar.xz" ] && [ -f "$third/pyvisa-py-0.8.1.tar.xz" ]; then
+  for a in pyvisa-1.16.2 pyvisa-py-0.8.1; do tar -xf "$third/$a.tar.xz" -C "$work"; done
+  PYTHONPATH=$work/pyvisa-1.16.2:$work/pyvisa-py-0.8.1 /usr/bin/python3 - "$hislip" >"$work/hislip" 2>&1 <<'PY'
+import sys, pyvisa
+card = pyvisa.ResourceManager("@py").open_resource(f"TCPIP::127.0.0.1::hislip0,{sys.argv[1]}::INSTR",
+    timeout=20000)
+card.write("CHANnel2:FREQuency 1600")
+print(card.query("CHANnel2:FREQuency?;:SYSTem:ERRor?").strip(), card.read_stb())
+card.clear()
+print(card.query("*IDN?").strip())
+PY
+  check "HiSLIP: a set read back, the status byte" grep -qx '1600.000;0,"No error" 0' "$work/hislip"
+  check "HiSLIP: a device clear, then *IDN?" grep -q "^RFCARD,VN2810,COM5," "$work/hislip"
+else
+  echo "no pyvisa 1.16 with pyvisa-py 0.8 beside the clone: the HiSLIP check skips"
+fi
 chroot "$root" env WINEPREFIX="$work/prefix" /usr/lib/wine/wineserver -k
 wait "$daemon" 2>/dev/null
 kill "$sim_pid"; wait "$sim_pid" 2>/dev/null

@@ -30,6 +30,12 @@ check "pyvisa sets on 5025" is "$(visa 127.0.0.1 5025 'CHAN1:FREQ 1500;:SYST:ERR
 check "and reads on 5026" is "$(visa 127.0.0.1 5026 'CHAN1:FREQ?')" 1500.000
 check "5026 refuses a set" grep -q '^-203,' <<<"$(visa 127.0.0.1 5026 'CHAN1:FREQ 1200;:SYST:ERR?')"
 
+# The host's front: VXI-11 through rpcbind, to the default card and by name.
+check "VXI-11 to the default card (lxi-tools)" grep -q "^RFCARD,VN2810,/dev/ttyS1," <<<"$(lxi scpi -a 127.0.0.1 -t 30 '*IDN?')"
+check "VXI-11 to a card by name (pyvisa-py)" is "$(python3 -c 'import pyvisa
+print(pyvisa.ResourceManager("@py").open_resource("TCPIP::127.0.0.1::usb::INSTR").query("*IDN?").split(",")[1])')" KLR620
+check "the front runs as the service's user" is "$(ps -o user= -C rfcardd | sort -u | tr '\n' ' ')" "rfcardd "
+
 # Members set and read back; a non-member is refused; the journal says who.
 check "a member sets through the service" as alice rfcard-strict --service lab --ch 1 --freq 1600
 check "and reads it back" grep -q '"freq": "1600.000"' <<<"$(as alice rfcard-strict --service lab --part 1 --gch 1)"
@@ -105,7 +111,7 @@ check "TCP too" is "$(visa 127.0.0.1 5026 'CHAN2:FREQ?')" 2000.000
 # Purge leaves nothing.
 dpkg --purge rfcard >/tmp/purge.log 2>&1
 check "purged" test $? = 0
-check "no unit left" test -z "$(systemctl list-units --all --no-legend 'rfcardd*')"
+check "no unit left" test -z "$(systemctl list-units --all --no-legend 'rfcardd*' 'rfcard-front*')"
 check "no link left" test -z "$(ls /etc/systemd/system/*.wants/rfcardd* 2>/dev/null)"
 check "no folder left" test -z "$(ls -d /run/rfcard /run/rfcardd /etc/rfcard /opt/rfcard 2>/dev/null)"
 check "no user left" fails getent passwd rfcardd
