@@ -4,7 +4,11 @@ terminal open and makes only the same exchanges: a query, a verified 20-step
 VN2810 frequency sweep, a set followed by SYSTem:ERRor? written two ways, the
 sweep made of rfcard-strict runs, and rfcardd's resident memory over 100,000
 requests and after a 1 MiB line without an end.
-    python3 bench/daemon.py --rfcardd BIN --sim BIN --strict BIN [--runs N]"""
+Then the same query and sweep through VXI-11 (pyvisa-py's own client, on the
+core channel's port: no rpcbind needed) and HiSLIP (pyvisa-py 0.8's client,
+with --hislip-client DIR, its protocols folder), side by side with the raw
+socket in one run.
+    python3 bench/daemon.py --rfcardd BIN --sim BIN --strict BIN [--runs N] [--hislip-client DIR]"""
 
 import argparse
 import os
@@ -26,6 +30,8 @@ SLACK_S = 0.0003
 STRICT_FACTOR = 5       # the sweep at least this many times faster than rfcard-strict runs
 PAIR_SLACK_S = 0.002    # write + SYSTem:ERRor? against query(...;*OPC?) + SYSTem:ERRor?
 MEMORY_KIB = 1024       # resident memory may grow by at most this much
+LAN_SLACK_S = {"VXI-11": 0.0005, "HiSLIP": 0.0003}  # a query: at most the raw socket's + this
+LAN_SWEEP = 1.1         # a sweep through each: at most this x the raw socket's
 STEPS = 20
 # The VN2810's frames, channel 0: query the frequency, set it (kHz, 24 bits).
 QUERY_FREQ = bytes.fromhex("fe0102000000000003fa")
@@ -85,6 +91,7 @@ def main():
     parser.add_argument("--sim", required=True)
     parser.add_argument("--strict", required=True)
     parser.add_argument("--runs", type=int, default=15)
+    parser.add_argument("--hislip-client", default="")
     args = parser.parse_args()
     rm = pyvisa.ResourceManager("@py")
     met = True
@@ -179,6 +186,78 @@ def main():
     print(f"  after a 1 MiB line without an end (closed with -363): {after_flood} KiB "
           f"(target at most {MEMORY_KIB} KiB more): {verdict(ok)}")
     server.stop()
+    card.stop()
+
+    print(f"the LAN instrument protocols beside the raw socket, every reply {DELAY_MS} ms late")
+    card = Program(args.sim, "--family", "vn", "--delay", str(DELAY_MS))
+    server = subprocess.Popen([args.rfcardd, "--card", "vn2810", "--com", card.line, "--listen",
+                               "127.0.0.1:0", "--hislip", "127.0.0.1:0", "--vxi11", "127.0.0.1:0"],
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    ports = {}
+    while len(ports) < 3:
+        kind, where = server.stdout.readline().split()[1:3]
+        ports[kind] = int(where.rsplit(":", 1)[1])
+    raw = socket.create_connection(("127.0.0.1", ports["tcp"]))
+    answers = raw.makefile("rb")
+
+    def raw_query(message):
+        raw.sendall(message + b"\n")
+        return answers.readline()
+
+    from pyvisa_py.protocols import rpc, vxi11
+
+    class Core(vxi11.CoreClient):  # pyvisa-py's client, on a port it is given
+        def __init__(self, port):
+            self.packer, self.unpacker = vxi11.Vxi11Packer(), vxi11.Vxi11Unpacker("")
+            rpc.RawTCPClient.__init__(self, "127.0.0.1", vxi11.DEVICE_CORE_PROG, vxi11.DEVICE_CORE_VERS, port)
+
+    core = Core(ports["vxi11"])
+    link = core.create_link(1, 0, 10000, "inst0")[1]
+
+    def vxi11_query(message):
+        core.device_write(link, 10000, 10000, vxi11.OP_FLAG_END, message + b"\n")
+        return core.device_read(link, 4096, 10000, 10000, 0, 0)[2]
+
+    clients = {"raw": raw_query, "VXI-11": vxi11_query}
+    if args.hislip_client:
+        import sys
+        sys.path.insert(0, args.hislip_client)
+        import hislip
+        instrument = hislip.Instrument("127.0.0.1", port=ports["hislip"], timeout=10)
+
+        def hislip_query(message):
+            instrument.send(message + b"\n")
+            return instrument.receive()
+        clients["HiSLIP"] = hislip_query
+    else:
+        print("  (no --hislip-client: HiSLIP not measured)")
+    # Taken in turns, so that the machine's load falls on all alike.
+    times = {name: [] for name in clients}
+    sweeps = {name: [] for name in clients}
+    for i in range(args.runs):
+        for name, query in clients.items():
+            start = time.perf_counter()
+            query(b"CHANnel1:FREQuency?")
+            times[name].append(time.perf_counter() - start)
+            start = time.perf_counter()
+            for k in range(STEPS):
+                query(b"CHANnel1:FREQuency %d;*OPC?" % (1000 + i * STEPS + k))
+            sweeps[name].append(time.perf_counter() - start)
+    base, base_sweep = statistics.median(times["raw"]), statistics.median(sweeps["raw"])
+    print(f"  query on the raw socket: {base * 1000:.2f} ms; its verified {STEPS}-step sweep "
+          f"{base_sweep * 1000:.1f} ms")
+    for name in LAN_SLACK_S:
+        if name not in clients:
+            continue
+        query, swept = statistics.median(times[name]), statistics.median(sweeps[name])
+        ok = query <= base + LAN_SLACK_S[name]
+        print(f"  query through {name}: {query * 1000:.2f} ms, {1000 * (query - base):+.2f} ms "
+              f"(target + {LAN_SLACK_S[name] * 1000:.1f} ms): {verdict(ok)}")
+        ok = swept <= LAN_SWEEP * base_sweep
+        print(f"  sweep through {name}: {swept * 1000:.1f} ms, {swept / base_sweep:.3f} x "
+              f"(target {LAN_SWEEP} x): {verdict(ok)}")
+    server.terminate()
+    server.wait()
     card.stop()
     print("rfcardd targets met" if met else "rfcardd: some targets missed")
 

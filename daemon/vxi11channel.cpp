@@ -22,6 +22,15 @@ QByteArray error(quint32 xid, int code)
     return R::reply(xid, e);
 }
 
+// device_write's answer: an error code and how much was taken.
+QByteArray writeReply(quint32 xid, int code, int size = 0)
+{
+    Device_WriteResp r{};
+    r.error = code;
+    r.size = u_int(size);
+    return R::reply(xid, r);
+}
+
 QByteArray readReply(quint32 xid, int code, int reason, const QByteArray &data)
 {
     Device_ReadResp r{};
@@ -130,10 +139,9 @@ void Vxi11Channel::handle(const Vxi11Rpc::Call &call)
         : linkOf(call.proc == R::DeviceEnableSrq ? a.enableSrq.lid : lid);
     switch (call.proc) {
     case R::DeviceReadStb: {
-        if (!link)
-            return m_Connection->write(error(xid, R::InvalidLinkId));
         Device_ReadStbResp r{};
-        r.stb = u_char(link->engine()->statusByte());
+        r.error = link ? R::NoError : R::InvalidLinkId;
+        r.stb = link ? u_char(link->engine()->statusByte()) : 0;
         return m_Connection->write(R::reply(xid, r));
     }
     case R::DeviceClear:
@@ -141,8 +149,12 @@ void Vxi11Channel::handle(const Vxi11Rpc::Call &call)
             link->clear();
         return m_Connection->write(error(xid, link ? R::NoError : R::InvalidLinkId));
     case R::DeviceTrigger: // the cards have no trigger
-    case R::DeviceDocmd:
         return m_Connection->write(error(xid, link ? R::OperationNotSupported : R::InvalidLinkId));
+    case R::DeviceDocmd: {
+        Device_DocmdResp r{};
+        r.error = R::OperationNotSupported;
+        return m_Connection->write(R::reply(xid, r));
+    }
     case R::DeviceRemote:
     case R::DeviceLocal: // nor a front panel to lock out
         return m_Connection->write(error(xid, link ? R::NoError : R::InvalidLinkId));
@@ -228,19 +240,16 @@ void Vxi11Channel::write(const Vxi11Rpc::Call &call)
     const Device_WriteParms &p = call.args.write;
     Vxi11Link *link = linkOf(p.lid);
     if (!link)
-        return m_Connection->write(error(xid, R::InvalidLinkId));
+        return m_Connection->write(writeReply(xid, R::InvalidLinkId));
     const QByteArray data(p.data.data_val, int(p.data.data_len));
     const bool end = p.flags & R::FlagEnd;
     const int size = int(data.size());
     QPointer<Vxi11Link> self(link);
     const auto take = [this, xid, self, data, end, size] {
         if (!self)
-            return answer(error(xid, R::InvalidLinkId));
-        Device_WriteResp r{};
-        r.size = u_int(size);
-        if (!self->write(data, end))
-            r.error = R::ParameterError; // a message over 64 KiB
-        answer(R::reply(xid, r));
+            return answer(writeReply(xid, R::InvalidLinkId));
+        // A message over 64 KiB is dropped.
+        answer(writeReply(xid, self->write(data, end) ? R::NoError : R::ParameterError, size));
     };
     link->engine()->setLockWait(msOf(p.lock_timeout));
     if (m_Server.locks().mayUse(link->engine())) {
@@ -248,9 +257,9 @@ void Vxi11Channel::write(const Vxi11Rpc::Call &call)
         return take();
     }
     if (!(p.flags & R::FlagWaitLock))
-        return m_Connection->write(error(xid, R::DeviceLockedByAnotherLink));
+        return m_Connection->write(writeReply(xid, R::DeviceLockedByAnotherLink));
     m_Waiting = true;
-    abortable(p.lid, xid, error(xid, R::Abort));
+    abortable(p.lid, xid, writeReply(xid, R::Abort));
     m_Server.locks().waitForUse(
         link->engine(), msOf(p.lock_timeout), [this, xid, take](bool granted) {
             if (!m_Waiting || m_Xid != xid)
@@ -258,7 +267,7 @@ void Vxi11Channel::write(const Vxi11Rpc::Call &call)
             if (granted)
                 take();
             else
-                answer(error(xid, R::DeviceLockedByAnotherLink));
+                answer(writeReply(xid, R::DeviceLockedByAnotherLink));
         });
     m_Xid = xid;
 }
@@ -280,12 +289,12 @@ void Vxi11Channel::readAnswer(quint32 xid, qint32 lid, quint32 most, int stop, q
     };
     m_Waiting = true;
     m_Xid = xid;
-    if (link->readable())
+    if (link->readable(limit, stop))
         return give();
     // Until the answer comes, the time-out, or device_abort.
     abortable(lid, xid, readReply(xid, R::Abort, 0, QByteArray()));
-    connect(link, &Vxi11Link::answered, m_Timer, [this, xid, give] {
-        if (m_Waiting && m_Xid == xid)
+    connect(link, &Vxi11Link::answered, m_Timer, [this, xid, give, self, limit, stop] {
+        if (m_Waiting && m_Xid == xid && self && self->readable(limit, stop))
             give();
     });
     connect(m_Timer, &QTimer::timeout, this,

@@ -67,6 +67,11 @@ QByteArray Vxi11Link::read(int most, int stop, bool *end, bool *stopped)
     return data;
 }
 
+bool Vxi11Link::readable(int most, int stop) const
+{
+    return !m_Ends.isEmpty() || m_Out.size() >= most || (stop >= 0 && m_Out.contains(char(stop)));
+}
+
 void Vxi11Link::clear()
 {
     m_Engine->clear();

@@ -28,8 +28,10 @@ public:
     // Up to `most` bytes of the answers; `end` when they end a response
     // message, `stop`: a byte that ends the read (termChar; -1: none).
     QByteArray read(int most, int stop, bool *end, bool *stopped);
-    // Answers are waiting.
-    bool readable() const { return !m_Out.isEmpty(); }
+    // A read of `most` bytes, ended at `stop` (-1: none), can be answered
+    // now: a whole response message waits, or that many bytes, or the
+    // byte that ends it. Less than that, and the read waits for more.
+    bool readable(int most, int stop) const;
     // Drops the message under way, the messages waiting and the answers.
     void clear();
 

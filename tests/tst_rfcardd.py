@@ -70,10 +70,11 @@ class Daemon(Program):
         listen = [] if "--listen" in args else ["--listen", "127.0.0.1:0"]
         super().__init__(RFCARDD, "--card", model, "--com", port, *listen, *args)
         self.port = int(self.line.split()[2].rsplit(":", 1)[1])
-        if "--hislip" in args:  # its line comes after the others
-            while not (line := self.p.stdout.readline()).startswith("listening hislip"):
-                pass
-            self.hislip = int(line.rsplit(":", 1)[1])
+        for kind in ("hislip", "vxi11"):  # their lines come after the others
+            if "--" + kind in args:
+                while not (line := self.p.stdout.readline()).startswith("listening " + kind):
+                    pass
+                setattr(self, kind, int(line.rsplit(":", 1)[1]))
 
     def client(self):
         return RM.open_resource(f"TCPIP::127.0.0.1::{self.port}::SOCKET", read_termination="\n",
@@ -544,6 +545,40 @@ def visa16(script, *args):
     run = subprocess.run([sys.executable, "-c", script, *args], capture_output=True, text=True,
                          env=dict(os.environ, PYTHONPATH=VISA16), timeout=120)
     return run.stdout + run.stderr
+
+
+class TestVxi11(unittest.TestCase):
+    """Debian's pyvisa-py client on the core channel's port (rpcbind is tests/lan.sh's)."""
+
+    def test_links_reads_locks(self):
+        from pyvisa_py.protocols import rpc, vxi11
+
+        class Core(vxi11.CoreClient):
+            def __init__(self, port):
+                self.packer, self.unpacker = vxi11.Vxi11Packer(), vxi11.Vxi11Unpacker("")
+                rpc.RawTCPClient.__init__(self, "127.0.0.1", vxi11.DEVICE_CORE_PROG, vxi11.DEVICE_CORE_VERS, port)
+        card = sim("klr")
+        daemon = Daemon("KLR620", card.line, "--vxi11", "127.0.0.1:0", "--name", "bench")
+        port = daemon.vxi11
+        a, b = Core(port), Core(port)
+        self.assertEqual(a.create_link(1, 0, 1000, "nope")[0], 3)  # device not accessible
+        one, two = a.create_link(1, 0, 1000, "inst0")[1], b.create_link(2, 0, 1000, "BENCH")[1]
+        end = vxi11.OP_FLAG_END
+        self.assertEqual(a.device_write(one, 5000, 1000, end, b"CHAN1:FREQ 2000;FREQ?\n"), (0, 22))
+        self.assertEqual(a.device_read(one, 4096, 5000, 1000, 0, 0), (0, 4, b"2000.000\n"))  # END, whole
+        self.assertEqual(a.device_read(one, 4096, 200, 1000, 0, 0)[0], 15)  # nothing to read: time-out
+        self.assertEqual(a.device_lock(one, 0, 0), 0)
+        self.assertEqual(b.device_write(two, 5000, 0, end, b"CHAN1:FREQ 3000\n")[0], 11)  # locked
+        self.assertEqual(b.device_unlock(two), 12)  # no lock held by this link
+        self.assertEqual(a.device_unlock(one), 0)
+        self.assertEqual(b.device_write(two, 5000, 0, end, b"CHAN1:FREQ 3000;FREQ?;*STB?\n")[0], 0)
+        self.assertEqual(b.device_read(two, 4096, 5000, 0, 0, 0)[2], b"3000.000;16\n")  # an answer waits
+        self.assertEqual(a.device_read_stb(one, 0, 1000, 1000), (0, 0))
+        self.assertEqual(a.device_trigger(one, 0, 1000, 1000), 8)  # operation not supported
+        self.assertEqual(b.destroy_link(two), 0)
+        self.assertEqual(b.destroy_link(two), 4)  # invalid link
+        self.assertIn("(VXI-11): KLR620 CHANnel1:FREQuency 3000: verified", daemon.stop())
+        card.stop()
 
 
 @unittest.skipUnless(VISA16, "no pyvisa 1.16 with pyvisa-py 0.8")
