@@ -184,8 +184,13 @@ void CardService::note(int channel, const CmdAgent::Readings &r)
     for (const int b : qAsConst(m_ChannelConditions))
         all |= b;
     const int before = m_Questionable.fetchAndStoreRelaxed(all);
-    if (all & ~before)
-        emit questionableChanged(all & ~before);
+    // Emitted on the thread the sessions live on, in one go: a signal from
+    // here would post each session its own event, and a client that heard
+    // of the change from one of its connections could ask another before
+    // that one's event was posted.
+    if (const int rose = all & ~before)
+        QMetaObject::invokeMethod(
+            this, [this, rose] { emit questionableChanged(rose); }, Qt::QueuedConnection);
 }
 
 CardService::Outcome CardService::query(const Job &job)

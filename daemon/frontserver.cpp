@@ -43,6 +43,17 @@ QStringList FrontServer::cards() const
     return names;
 }
 
+QString FrontServer::cardNamed(const QString &asked) const
+{
+    const QStringList names = cards();
+    if (names.contains(asked))
+        return asked;
+    for (const QString &name : names)
+        if (name.compare(asked, Qt::CaseInsensitive) == 0)
+            return name;
+    return QString();
+}
+
 bool FrontServer::listen(
     Protocol protocol, const QHostAddress &address, quint16 port, QString *bound, QString *error)
 {
@@ -122,8 +133,11 @@ int FrontServer::route(Protocol protocol, qintptr socket, bool last)
             QString asked = QString::fromLatin1(m.payload);
             if (asked.startsWith(QLatin1String("hislip_"), Qt::CaseInsensitive))
                 asked = asked.mid(7);
-            card = asked.compare(QLatin1String("hislip0"), Qt::CaseInsensitive) == 0 ? fallback
-                                                                                     : asked;
+            card = asked.compare(QLatin1String("hislip0"), Qt::CaseInsensitive) == 0
+                ? fallback
+                : cardNamed(asked);
+            if (card.isEmpty())
+                card = asked;
         } else if (p == F::Parse::Complete && m.type == F::AsyncInitialize) {
             // The session's ID carries its card's place: the asynchronous
             // channel goes where the synchronous one went.
@@ -153,8 +167,11 @@ int FrontServer::route(Protocol protocol, qintptr socket, bool last)
         const Vxi11Rpc::Call call = Vxi11Rpc::decodeCall(record, Vxi11Rpc::Core);
         if (call.status == Vxi11Rpc::Call::Accepted && call.proc == Vxi11Rpc::CreateLink) {
             const QString asked = QString::fromLatin1(call.args.createLink.device);
-            card = asked.compare(QLatin1String("inst0"), Qt::CaseInsensitive) == 0 ? fallback
-                                                                                   : asked;
+            card = asked.compare(QLatin1String("inst0"), Qt::CaseInsensitive) == 0
+                ? fallback
+                : cardNamed(asked);
+            if (card.isEmpty())
+                card = asked;
         }
         tag = 'V';
         if (card.isEmpty() || !cards().contains(card)) {

@@ -32,6 +32,10 @@ public:
     bool adopt(Protocol protocol, qintptr fd, QString *error);
     // The cards there are now, by name.
     QStringList cards() const;
+    // The card a client asked for: the name as it stands, else the one that
+    // differs only in case (a VISA resource string is read without case);
+    // "" when none.
+    QString cardNamed(const QString &asked) const;
     // The port the front serves a protocol on (0: none).
     quint16 port(Protocol protocol) const { return m_Ports[protocol]; }
 

@@ -547,16 +547,20 @@ def visa16(script, *args):
     return run.stdout + run.stderr
 
 
+from pyvisa_py.protocols import rpc, vxi11
+
+
+class Core(vxi11.CoreClient):
+    """Debian's pyvisa-py VXI-11 client on a core channel's port it is given
+    (rpcbind, which names the port, is tests/lan.sh's)."""
+
+    def __init__(self, port):
+        self.packer, self.unpacker = vxi11.Vxi11Packer(), vxi11.Vxi11Unpacker("")
+        rpc.RawTCPClient.__init__(self, "127.0.0.1", vxi11.DEVICE_CORE_PROG, vxi11.DEVICE_CORE_VERS, port)
+
+
 class TestVxi11(unittest.TestCase):
-    """Debian's pyvisa-py client on the core channel's port (rpcbind is tests/lan.sh's)."""
-
     def test_links_reads_locks(self):
-        from pyvisa_py.protocols import rpc, vxi11
-
-        class Core(vxi11.CoreClient):
-            def __init__(self, port):
-                self.packer, self.unpacker = vxi11.Vxi11Packer(), vxi11.Vxi11Unpacker("")
-                rpc.RawTCPClient.__init__(self, "127.0.0.1", vxi11.DEVICE_CORE_PROG, vxi11.DEVICE_CORE_VERS, port)
         card = sim("klr")
         daemon = Daemon("KLR620", card.line, "--vxi11", "127.0.0.1:0", "--name", "bench")
         port = daemon.vxi11
@@ -575,10 +579,39 @@ class TestVxi11(unittest.TestCase):
         self.assertEqual(b.device_read(two, 4096, 5000, 0, 0, 0)[2], b"3000.000;16\n")  # an answer waits
         self.assertEqual(a.device_read_stb(one, 0, 1000, 1000), (0, 0))
         self.assertEqual(a.device_trigger(one, 0, 1000, 1000), 8)  # operation not supported
-        self.assertEqual(b.destroy_link(two), 0)
+        self.assertEqual(b.device_lock(two, 0, 0), 0)
+        self.assertEqual(b.destroy_link(two), 0)  # and its lock with it
         self.assertEqual(b.destroy_link(two), 4)  # invalid link
+        self.assertEqual(a.device_write(one, 5000, 0, end, b"CHAN1:FREQ 3100\n")[0], 0)
         self.assertIn("(VXI-11): KLR620 CHANnel1:FREQuency 3000: verified", daemon.stop())
         card.stop()
+
+    def test_the_front_hands_each_card_its_own(self):
+        """Two cards behind the host's front, by name and as the default card."""
+        with tempfile.TemporaryDirectory() as folder:
+            cards = [(sim(family), name, model) for family, name, model in [("vn", "lab", "VN2810"), ("klr", "klr", "KLR620")]]
+            daemons = [Daemon(model, card.line, "--name", name, "--handoff", f"{folder}/{name}.handoff")
+                       for card, name, model in cards]
+            front = Program(RFCARDD, "--front", "--cards", folder, "--default-card", "lab",
+                            "--vxi11", "127.0.0.1:0", "--hislip", "127.0.0.1:0")
+            ports = {line.split()[1]: int(line.rsplit(":", 1)[1]) for line in [front.line, front.p.stdout.readline()]}
+            for device, model in [("inst0", "VN2810"), ("klr", "KLR620"), ("LAB", "VN2810")]:
+                client = Core(ports["vxi11"])
+                link = client.create_link(1, 0, 1000, device)[1]
+                client.device_write(link, 5000, 1000, vxi11.OP_FLAG_END, b"*IDN?\n")
+                self.assertEqual(client.device_read(link, 4096, 5000, 1000, 0, 0)[2].split(b",")[1], model.encode())
+            self.assertEqual(Core(ports["vxi11"]).create_link(1, 0, 1000, "nope")[0], 3)
+            if VISA16:
+                for sub_address, model in [("hislip0", b"VN2810"), ("hislip_klr", b"KLR620")]:
+                    client = hislip.Instrument("127.0.0.1", port=ports["hislip"], sub_address=sub_address, timeout=10)
+                    client.send(b"*IDN?\n")
+                    self.assertEqual(client.receive().split(b",")[1], model)
+                    self.assertEqual(client.async_status_query(), 0)  # its second channel found it too
+            self.assertIn('no card named "nope" here', front.stop())
+            for daemon in daemons:
+                daemon.stop()
+            for card, _, _ in cards:
+                card.stop()
 
 
 @unittest.skipUnless(VISA16, "no pyvisa 1.16 with pyvisa-py 0.8")
