@@ -520,6 +520,10 @@ private slots:
         QMap<int, int> statuses;
         int reachedTheirs = 0; // runs during which a frame reached their pty
         {
+            // The names outlive the thread that flips between them: it is
+            // joined when the flipper goes, which is declared after them.
+            const QByteArray to[] = {QFile::encodeName(theirs.path()),
+                QFile::encodeName(root.path()), QFile::encodeName(link)};
             struct Flipper {
                 std::atomic<bool> stop{false};
                 std::thread thread;
@@ -529,8 +533,6 @@ private slots:
                     thread.join();
                 }
             } flipper;
-            const QByteArray to[] = {QFile::encodeName(theirs.path()),
-                QFile::encodeName(root.path()), QFile::encodeName(link)};
             flipper.thread = std::thread([&] {
                 const QByteArray next = to[2] + ".next";
                 for (unsigned i = 0; !flipper.stop; ++i) {
