@@ -316,6 +316,16 @@ class TestRfcardd(unittest.TestCase):
         with ThreadPoolExecutor(len(cases)) as pool:
             for case, wrong in zip(cases, pool.map(lambda c: sweep(*c), cases)):
                 self.assertEqual(wrong, [], case)
+        # A card that takes 120 ms over each answer leaves a pause between the late
+        # reply and the probe's: the line is in step only once the probe's own has
+        # come, and the next query (another parameter, answered in time) is right.
+        card = sim("vn", "--fault", "late:2", "--late-ms", "1200", "--delay", "120")
+        daemon = Daemon("VN2810", card.line)
+        conn = daemon.raw()
+        self.assertTrue(ask(conn, b"CHAN1:FREQ?;:SYST:ERR?").startswith(NAN + ";-240,"))
+        self.assertEqual(ask(conn, b"CHAN1:GAIN?;:SYST:ERR?"), '0.0;0,"No error"')
+        daemon.stop()
+        card.stop()
 
     def test_a_client_that_ends_its_sending_is_answered(self):
         """What a shell user does first: a message piped into nc or socat."""
