@@ -17,14 +17,6 @@ namespace {
 
 using F = HislipFrame;
 
-QString endpoint(const QHostAddress &address, quint16 port)
-{
-    return (address.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("[%1]:%2")
-                                                                : QStringLiteral("%1:%2"))
-        .arg(address.toString())
-        .arg(port);
-}
-
 } // namespace
 
 FrontServer::FrontServer(const QString &cards, const QString &defaultCard, QObject *parent)
@@ -57,13 +49,9 @@ QString FrontServer::cardNamed(const QString &asked) const
 bool FrontServer::listen(
     Protocol protocol, const QHostAddress &address, quint16 port, QString *bound, QString *error)
 {
-    auto *listener = new TcpListener(this);
-    if (!listener->listen(address, port)) {
-        *error = listener->errorString();
-        delete listener;
+    auto *listener = TcpListener::open(address, port, this, bound, error);
+    if (!listener)
         return false;
-    }
-    *bound = endpoint(listener->serverAddress(), listener->serverPort());
     m_Ports[protocol] = listener->serverPort();
     serve(protocol, listener);
     return true;
@@ -71,12 +59,9 @@ bool FrontServer::listen(
 
 bool FrontServer::adopt(Protocol protocol, qintptr fd, QString *error)
 {
-    auto *listener = new TcpListener(this);
-    if (!listener->setSocketDescriptor(fd)) {
-        *error = listener->errorString();
-        delete listener;
+    auto *listener = TcpListener::adopt(fd, this, error);
+    if (!listener)
         return false;
-    }
     m_Ports[protocol] = listener->serverPort();
     serve(protocol, listener);
     return true;
@@ -118,7 +103,7 @@ int FrontServer::route(Protocol protocol, qintptr socket, bool last)
 {
     quint16 port = 0;
     const QHostAddress address = NativeSocket::peerAddress(socket, &port);
-    const QString peer = endpoint(address, port);
+    const QString peer = TcpListener::endpoint(address, port);
     const QByteArray first = Handoff::peek(socket, 2048);
     const QString fallback = m_Default.isEmpty() ? cards().value(0) : m_Default;
     QString card;

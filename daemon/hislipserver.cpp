@@ -3,7 +3,6 @@
 #include "daemon/auditlog.h"
 #include "daemon/clientconnection.h"
 #include "daemon/hislipframe.h"
-#include "daemon/nativesocket.h"
 #include "daemon/tcplistener.h"
 
 #include <QPointer>
@@ -12,14 +11,6 @@
 namespace {
 
 using F = HislipFrame;
-
-QString endpoint(const QHostAddress &address, quint16 port)
-{
-    return (address.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("[%1]:%2")
-                                                                : QStringLiteral("%1:%2"))
-        .arg(address.toString())
-        .arg(port);
-}
 
 } // namespace
 
@@ -34,25 +25,18 @@ HislipServer::HislipServer(
 
 bool HislipServer::listen(const QHostAddress &address, quint16 port, QString *bound, QString *error)
 {
-    auto *listener = new TcpListener(this);
-    if (!listener->listen(address, port)) {
-        *error = listener->errorString();
-        delete listener;
+    auto *listener = TcpListener::open(address, port, this, bound, error);
+    if (!listener)
         return false;
-    }
-    *bound = endpoint(listener->serverAddress(), listener->serverPort());
     serve(listener);
     return true;
 }
 
 bool HislipServer::adopt(qintptr fd, QString *error)
 {
-    auto *listener = new TcpListener(this);
-    if (!listener->setSocketDescriptor(fd)) {
-        *error = listener->errorString();
-        delete listener;
+    auto *listener = TcpListener::adopt(fd, this, error);
+    if (!listener)
         return false;
-    }
     serve(listener);
     return true;
 }
@@ -65,11 +49,9 @@ void HislipServer::serve(TcpListener *listener)
 void HislipServer::accept(qintptr socket, quint8 place)
 {
     quint16 port = 0;
-    const QHostAddress address = NativeSocket::peerAddress(socket, &port);
-    bool v4 = false;
-    const QHostAddress plain(address.toIPv4Address(&v4));
+    const QHostAddress client = TcpListener::client(socket, &port);
     first(new ClientConnection(socket, HislipSession::MaxPayload + F::HeaderSize, this),
-        endpoint(v4 ? plain : address, port), place);
+        TcpListener::endpoint(client, port), place);
 }
 
 void HislipServer::first(ClientConnection *connection, const QString &peer, quint8 place)

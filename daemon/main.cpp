@@ -60,6 +60,22 @@ void cardPrint(const QByteArray &line)
     std::exit(status);
 }
 
+// Listens on an option's ADDRESS:PORT with listen(host, port, &where,
+// &error) and says where; a value that is no address, or a listener that
+// cannot be had, ends the run.
+template <typename Listen> QString listenOn(const QString &text, Listen listen)
+{
+    QHostAddress host;
+    quint16 number = 0;
+    if (!ServiceConf::address(text, &host, &number))
+        fail(2, QStringLiteral("%1 is not ADDRESS:PORT").arg(text));
+    QString where;
+    QString error;
+    if (!listen(host, number, &where, &error))
+        fail(3, QStringLiteral("cannot listen on %1: %2").arg(text, error));
+    return where;
+}
+
 bool isAny(const QHostAddress &host)
 {
     return host == QHostAddress::Any || host == QHostAddress::AnyIPv4
@@ -95,14 +111,8 @@ int front(QCoreApplication &app, const QCommandLineParser &parser)
         const QString option
             = protocol == FrontServer::Hislip ? QStringLiteral("hislip") : QStringLiteral("vxi11");
         for (const QString &text : parser.values(option)) {
-            QHostAddress host;
-            quint16 number = 0;
-            QString where;
-            QString error;
-            if (!ServiceConf::address(text, &host, &number))
-                fail(2, QStringLiteral("%1 is not ADDRESS:PORT").arg(text));
-            if (!server.listen(protocol, host, number, &where, &error))
-                fail(3, QStringLiteral("cannot listen on %1: %2").arg(text, error));
+            const QString where
+                = listenOn(text, [&](auto... a) { return server.listen(protocol, a...); });
             said << QStringLiteral("listening %1 %2").arg(option, where);
         }
     }
@@ -409,14 +419,10 @@ int main(int argc, char *argv[])
                                   .arg(ro ? "READ_ONLY_LISTEN" : "LISTEN", text, name));
                 continue;
             }
-            QHostAddress host;
-            quint16 number = 0;
-            QString where;
-            QString error;
-            if (!ServiceConf::address(text, &host, &number))
-                fail(2, QStringLiteral("%1 is not ADDRESS:PORT").arg(text));
-            if (!server.listenTcp(host, number, ro, &where, &error))
-                fail(3, QStringLiteral("cannot listen on %1: %2").arg(text, error));
+            const QString where = listenOn(
+                text, [&](const QHostAddress &host, quint16 number, QString *at, QString *error) {
+                    return server.listenTcp(host, number, ro, at, error);
+                });
             said << QStringLiteral("listening tcp ") + where + (ro ? readOnly : QString());
         }
         for (const QString &path :
@@ -450,28 +456,15 @@ int main(int argc, char *argv[])
         serve(s, s.name == QLatin1String("read-only"));
     }
     for (const QString &text : parser.values(QStringLiteral("hislip"))) {
-        QHostAddress host;
-        quint16 number = 0;
-        QString where;
-        QString error;
-        if (!ServiceConf::address(text, &host, &number))
-            fail(2, QStringLiteral("%1 is not ADDRESS:PORT").arg(text));
-        if (!hislip.listen(host, number, &where, &error))
-            fail(3, QStringLiteral("cannot listen on %1: %2").arg(text, error));
+        const QString where = listenOn(text, [&](auto... a) { return hislip.listen(a...); });
         said << QStringLiteral("listening hislip ") + where;
     }
 #ifdef RFCARD_VXI11
     // A card served without a front: its own core channel, named to the
     // host's rpcbind while it listens.
     for (const QString &text : parser.values(QStringLiteral("vxi11"))) {
-        QHostAddress host;
-        quint16 number = 0;
-        QString where;
+        const QString where = listenOn(text, [&](auto... a) { return vxi11.listen(a...); });
         QString error;
-        if (!ServiceConf::address(text, &host, &number))
-            fail(2, QStringLiteral("%1 is not ADDRESS:PORT").arg(text));
-        if (!vxi11.listen(host, number, &where, &error))
-            fail(3, QStringLiteral("cannot listen on %1: %2").arg(text, error));
         if (!RpcBind::set(Vxi11Rpc::Core, Vxi11Rpc::Version,
                 quint16(where.section(QLatin1Char(':'), -1).toUInt()), &error))
             AuditLog::say(

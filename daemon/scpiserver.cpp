@@ -4,24 +4,11 @@
 #include "daemon/clientconnection.h"
 #include "daemon/locallistener.h"
 #include "daemon/localsocketpath.h"
-#include "daemon/nativesocket.h"
 #include "daemon/rawsession.h"
 #include "daemon/tcplistener.h"
 
 #include <QHash>
 #include <QLocalSocket>
-
-namespace {
-
-QString endpoint(const QHostAddress &address, quint16 port)
-{
-    return (address.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("[%1]:%2")
-                                                                : QStringLiteral("%1:%2"))
-        .arg(address.toString())
-        .arg(port);
-}
-
-} // namespace
 
 ScpiServer::ScpiServer(CardService &card, CardLocks &locks, QObject *parent)
     : QObject(parent)
@@ -33,13 +20,9 @@ ScpiServer::ScpiServer(CardService &card, CardLocks &locks, QObject *parent)
 bool ScpiServer::listenTcp(
     const QHostAddress &address, quint16 port, bool readOnly, QString *bound, QString *error)
 {
-    auto *listener = new TcpListener(this);
-    if (!listener->listen(address, port)) {
-        *error = listener->errorString();
-        delete listener;
+    auto *listener = TcpListener::open(address, port, this, bound, error);
+    if (!listener)
         return false;
-    }
-    *bound = endpoint(listener->serverAddress(), listener->serverPort());
     serve(listener, readOnly);
     return true;
 }
@@ -71,12 +54,9 @@ bool ScpiServer::adopt(
         serve(listener, address, readOnly);
         return true;
     }
-    auto *listener = new TcpListener(this);
-    if (!listener->setSocketDescriptor(fd)) {
-        *error = listener->errorString();
-        delete listener;
+    auto *listener = TcpListener::adopt(fd, this, error);
+    if (!listener)
         return false;
-    }
     serve(listener, readOnly);
     return true;
 }
@@ -85,14 +65,9 @@ void ScpiServer::serve(TcpListener *listener, bool readOnly)
 {
     connect(listener, &TcpListener::accepted, this, [this, readOnly](qintptr socket) {
         quint16 port = 0;
-        const QHostAddress address = NativeSocket::peerAddress(socket, &port);
-        // An IPv4 client of a dual-stack listener is the same client as on
-        // an IPv4 one.
-        bool v4 = false;
-        const QHostAddress plain(address.toIPv4Address(&v4));
-        const QHostAddress client = v4 ? plain : address;
+        const QHostAddress client = TcpListener::client(socket, &port);
         start(Tcp, new ClientConnection(socket, RawSession::MaxMessage),
-            {client.toString(), endpoint(client, port), false}, readOnly);
+            {client.toString(), TcpListener::endpoint(client, port), false}, readOnly);
     });
 }
 

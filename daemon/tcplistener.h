@@ -1,6 +1,7 @@
 #ifndef TCPLISTENER_H
 #define TCPLISTENER_H
 
+#include <QHostAddress>
 #include <QTcpServer>
 
 // A TCP listener that hands each connection on as the socket the system
@@ -10,6 +11,21 @@ class TcpListener : public QTcpServer {
 
 public:
     using QTcpServer::QTcpServer;
+
+    // A listener on address:port (port 0: one the system picks), or null
+    // with the reason in *error; *bound says where it listens.
+    static TcpListener *open(
+        const QHostAddress &address, quint16 port, QObject *parent, QString *bound, QString *error);
+    // A listener on a socket that was handed over (by systemd), or null
+    // with the reason in *error.
+    static TcpListener *adopt(qintptr fd, QObject *parent, QString *error);
+
+    // An address and port as the log and the audit write them ([a]:p for
+    // IPv6).
+    static QString endpoint(const QHostAddress &address, quint16 port);
+    // The client of an accepted socket; an IPv4 client of a dual-stack
+    // listener is the same client as on an IPv4 one.
+    static QHostAddress client(qintptr socket, quint16 *port);
 
 signals:
     void accepted(qintptr socket);

@@ -2,22 +2,9 @@
 
 #include "daemon/auditlog.h"
 #include "daemon/clientconnection.h"
-#include "daemon/nativesocket.h"
 #include "daemon/tcplistener.h"
 #include "daemon/vxi11channel.h"
 #include "daemon/vxi11rpc.h"
-
-namespace {
-
-QString endpoint(const QHostAddress &address, quint16 port)
-{
-    return (address.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("[%1]:%2")
-                                                                : QStringLiteral("%1:%2"))
-        .arg(address.toString())
-        .arg(port);
-}
-
-} // namespace
 
 Vxi11Server::Vxi11Server(CardService &card, CardLocks &locks, const QString &name, QObject *parent)
     : QObject(parent)
@@ -29,13 +16,9 @@ Vxi11Server::Vxi11Server(CardService &card, CardLocks &locks, const QString &nam
 
 bool Vxi11Server::listen(const QHostAddress &address, quint16 port, QString *bound, QString *error)
 {
-    auto *listener = new TcpListener(this);
-    if (!listener->listen(address, port)) {
-        *error = listener->errorString();
-        delete listener;
+    auto *listener = TcpListener::open(address, port, this, bound, error);
+    if (!listener)
         return false;
-    }
-    *bound = endpoint(listener->serverAddress(), listener->serverPort());
     connect(listener, &TcpListener::accepted, this, &Vxi11Server::accept);
     return true;
 }
@@ -48,12 +31,9 @@ void Vxi11Server::accept(qintptr socket)
 void Vxi11Server::channel(qintptr socket, bool abort)
 {
     quint16 port = 0;
-    const QHostAddress address = NativeSocket::peerAddress(socket, &port);
-    bool v4 = false;
-    const QHostAddress plain(address.toIPv4Address(&v4));
+    const QHostAddress client = TcpListener::client(socket, &port);
     auto *connection = new ClientConnection(socket, Vxi11Rpc::MaxRecord + 16);
-    auto *c
-        = new Vxi11Channel(connection, *this, abort, endpoint(v4 ? plain : address, port), this);
+    auto *c = new Vxi11Channel(connection, *this, abort, TcpListener::endpoint(client, port), this);
     connect(c, &Vxi11Channel::finished, c, &QObject::deleteLater);
 }
 
